@@ -1,1 +1,221 @@
-// placeholder
+#include "decoder/control_interface/quorvex_control.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kUnitsPerDegree = 600000.0;
+constexpr double kCentimetresPerMetre = 100.0;
+
+float Degrees(std::int32_t units) { return static_cast<float>(units / kUnitsPerDegree); }
+float Metres(std::int64_t centimetres) {
+  return static_cast<float>(static_cast<double>(centimetres) / kCentimetresPerMetre);
+}
+
+// Truncation toward zero into the int32 units the decoder keeps; nullopt
+// when the value has no such representation (NaN, infinite, out of range).
+std::optional<std::int32_t> ToUnits(float value, double scale) {
+  const double scaled = std::trunc(static_cast<double>(value) * scale);
+  if (!(scaled >= std::numeric_limits<std::int32_t>::min() &&
+        scaled <= std::numeric_limits<std::int32_t>::max()))
+    return std::nullopt;
+  return static_cast<std::int32_t>(scaled);
+}
+
+void ReadUplink(const UplinkRecord& r, int* rssiValue1, int* rssiValue2, int* linkQuality,
+                int* nFailsafes, int* freqError, int* iCurrentBin, int* nGoodPacketsThisBin,
+                int* nBadPacketsThisBin) {
+  *rssiValue1 = r.rssiValue1;
+  *rssiValue2 = r.rssiValue2;
+  *linkQuality = r.linkQuality;
+  *nFailsafes = r.nFailsafes;
+  *freqError = r.freqError;
+  *iCurrentBin = r.iCurrentBin;
+  *nGoodPacketsThisBin = r.nGoodPacketsThisBin;
+  *nBadPacketsThisBin = r.nBadPacketsThisBin;
+}
+
+void ReadBattery(const BatteryRecord& r, int* voltage, int* capacityUsed, int* current) {
+  *voltage = r.voltage;
+  *capacityUsed = r.capacityUsed;
+  *current = r.current;
+}
+
+}  // namespace
+
+CQuorvexControl::CQuorvexControl(const std::optional<std::filesystem::path>& nmeaPath)
+    : engine_(nmeaPath) {}
+
+CQuorvexControl::~CQuorvexControl() = default;
+
+void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
+  std::lock_guard guard(lock_);
+  engine_.SetSampleRate(rate);
+}
+
+void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* output,
+                                    std::size_t values, int channels) {
+  if (channels < 1) return;
+  const auto stride = static_cast<std::size_t>(channels);
+  const std::size_t offset = channels == 2 ? static_cast<std::size_t>(AudioChannel()) : 0;
+  const std::size_t whole = values - values % stride;
+  std::lock_guard guard(lock_);
+  for (std::size_t i = 0; i < whole; i += stride) {
+    // Read before writing: output may alias input.
+    engine_.ProcessSample(input[i + offset]);
+    for (std::size_t k = i; k < i + stride; ++k)
+      output[k] = static_cast<std::int16_t>(input[k] * kPassThroughGain);
+  }
+  for (std::size_t k = whole; k < values; ++k)
+    output[k] = static_cast<std::int16_t>(input[k] * kPassThroughGain);
+}
+
+HRESULT CQuorvexControl::SetSerialPort(BSTR portName) {
+  std::lock_guard guard(lock_);
+  engine_.SetSerialPort(portName);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetPacketCounts(int* goodPackets, int* badPackets) {
+  std::lock_guard guard(lock_);
+  *goodPackets = engine_.GoodFrames();
+  *badPackets = engine_.BadFrames();
+  return S_OK;
+}
+
+void CQuorvexControl::ReadPosition(const PositionRecord& r, int* timeMs, float* longitude,
+                                   float* latitude, float* altitude, float* altitudeAboveLaunch,
+                                   float* distance, int* numSats) const {
+  const PositionRecord& site = engine_.LaunchSite();
+  *timeMs = r.timeMs;
+  *longitude = Degrees(r.longitude);
+  *latitude = Degrees(r.latitude);
+  *altitude = Metres(r.altitude);
+  // The difference is taken in whole centimetres before the division.
+  *altitudeAboveLaunch = Metres(static_cast<std::int64_t>(r.altitude) - site.altitude);
+  *distance = std::trunc(CDecodeEngineWithComms::Distance(r, site));
+  *numSats = r.numSats;
+}
+
+HRESULT CQuorvexControl::GetPosition(int* timeMs, float* longitude, float* latitude,
+                                     float* altitude, float* altitudeAboveLaunch, float* heading,
+                                     float* distance, float* distanceTravelled, int* numSats) {
+  std::lock_guard guard(lock_);
+  ReadPosition(engine_.CurrentPosition(), timeMs, longitude, latitude, altitude,
+               altitudeAboveLaunch, distance, numSats);
+  *heading = engine_.Course();
+  *distanceTravelled = engine_.DistanceTravelled();
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::WriteTrackKml(BSTR path) {
+  std::lock_guard guard(lock_);
+  if (SysStringLen(path) == 0) return E_FAIL;
+  return engine_.Track().WriteTrackFile(std::u16string_view(path, SysStringLen(path)),
+                                        u"Aviquent", false, false);
+}
+
+HRESULT CQuorvexControl::ClearTrack() {
+  std::lock_guard guard(lock_);
+  engine_.Track().Clear();
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetUplinkStatus(int* rssiValue1, int* rssiValue2, int* linkQuality,
+                                         int* nFailsafes, int* freqError, int* iCurrentBin,
+                                         int* nGoodPacketsThisBin, int* nBadPacketsThisBin,
+                                         int channels[12]) {
+  std::lock_guard guard(lock_);
+  const UplinkRecord& r = engine_.LatestUplink();
+  ReadUplink(r, rssiValue1, rssiValue2, linkQuality, nFailsafes, freqError, iCurrentBin,
+             nGoodPacketsThisBin, nBadPacketsThisBin);
+  for (int i = 0; i < 8; ++i) channels[i] = r.channels[i];
+  // The link carries eight channels; the rest read as zero.
+  for (int i = 8; i < 12; ++i) channels[i] = 0;
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetBatteryStatus(int* voltage, int* capacityUsed, int* current) {
+  std::lock_guard guard(lock_);
+  ReadBattery(engine_.LatestBattery(), voltage, capacityUsed, current);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::SetAudioChannel(int channel) {
+  // Any other value would index past the sample frame.
+  if (channel != 0 && channel != 1) return E_INVALIDARG;
+  audioChannel_.store(channel, std::memory_order_relaxed);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetPositionAt(int key, int* timeMs, float* longitude, float* latitude,
+                                       float* altitude, float* altitudeAboveLaunch,
+                                       float* heading, float* distance, int* numSats) {
+  std::lock_guard guard(lock_);
+  const auto& history = engine_.PositionHistory();
+  const auto it = history.lower_bound(key);
+  if (it == history.end() || it->first != key) return S_FALSE;
+  ReadPosition(it->second, timeMs, longitude, latitude, altitude, altitudeAboveLaunch, distance,
+               numSats);
+  *heading = 0.0f;
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetUplinkStatusAt(int key, int* rssiValue1, int* rssiValue2,
+                                           int* linkQuality, int* nFailsafes, int* freqError,
+                                           int* iCurrentBin, int* nGoodPacketsThisBin,
+                                           int* nBadPacketsThisBin) {
+  std::lock_guard guard(lock_);
+  const auto& history = engine_.UplinkHistory();
+  const auto it = history.lower_bound(key);
+  if (it == history.end() || it->first != key) return S_FALSE;
+  ReadUplink(it->second, rssiValue1, rssiValue2, linkQuality, nFailsafes, freqError, iCurrentBin,
+             nGoodPacketsThisBin, nBadPacketsThisBin);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetBatteryStatusAt(int key, int* voltage, int* capacityUsed,
+                                            int* current) {
+  std::lock_guard guard(lock_);
+  const auto& history = engine_.BatteryHistory();
+  const auto it = history.lower_bound(key);
+  if (it == history.end() || it->first != key) return S_FALSE;
+  ReadBattery(it->second, voltage, capacityUsed, current);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetRecordCount(int* count) {
+  std::lock_guard guard(lock_);
+  *count = engine_.NextKey();
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::SetBitRate(int slotRate) {
+  // The slot clock cannot run on a rate that is not positive.
+  if (slotRate <= 0) return E_INVALIDARG;
+  std::lock_guard guard(lock_);
+  engine_.SetSlotRate(slotRate);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetLaunchSite(float* longitude, float* latitude, float* altitude) {
+  std::lock_guard guard(lock_);
+  const PositionRecord& site = engine_.LaunchSite();
+  *longitude = Degrees(site.longitude);
+  *latitude = Degrees(site.latitude);
+  *altitude = Metres(site.altitude);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::SetLaunchSite(float longitude, float latitude, float altitude) {
+  const auto lon = ToUnits(longitude, kUnitsPerDegree);
+  const auto lat = ToUnits(latitude, kUnitsPerDegree);
+  const auto alt = ToUnits(altitude, kCentimetresPerMetre);
+  // A value beyond the int32 units (from a garbled entry) would be undefined
+  // to convert; the site stays as it was.
+  if (!lon || !lat || !alt) return E_INVALIDARG;
+  std::lock_guard guard(lock_);
+  engine_.OverrideLaunchSite(*lat, *lon, *alt);
+  return S_OK;
+}

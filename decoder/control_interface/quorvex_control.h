@@ -1,0 +1,86 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "common/iquorvex.h"
+#include "decoder/telemetry/decode_engine_with_comms.h"
+
+// IQuorvex over one decoder engine, plus the buffer loop that feeds it. The
+// object that exposes it (the decoder filter) supplies IUnknown, so it can
+// delegate to an outer object when aggregated.
+//
+// One lock guards the engine: the streaming thread holds it for a whole
+// buffer and every IQuorvex method holds it for its whole run, so the viewer
+// never reads a history or the track while a frame is being stored.
+class CQuorvexControl : public IQuorvex {
+ public:
+  static constexpr double kPassThroughGain = 0.05;
+
+  explicit CQuorvexControl(const std::optional<std::filesystem::path>& nmeaPath =
+                               CDecodeEngineWithComms::DefaultNmeaPath());
+  CQuorvexControl(const CQuorvexControl&) = delete;
+  CQuorvexControl& operator=(const CQuorvexControl&) = delete;
+
+  // Streaming side.
+  void SetSampleRate(std::uint32_t rate);
+  // `input` and `output` hold `values` interleaved 16-bit values of
+  // `channels` channels. Every output value is its input at 5 % (truncated
+  // toward zero), so the pilot hears the audio faint; the decode channel of
+  // every whole sample frame goes to the demodulator. A trailing incomplete
+  // frame is passed on but not decoded. `output` may equal `input`.
+  void ProcessBuffer(const std::int16_t* input, std::int16_t* output, std::size_t values,
+                     int channels);
+  int AudioChannel() const { return audioChannel_.load(std::memory_order_relaxed); }
+
+  // IQuorvex
+  HRESULT STDMETHODCALLTYPE SetSerialPort(BSTR portName) override;
+  HRESULT STDMETHODCALLTYPE GetPacketCounts(int* goodPackets, int* badPackets) override;
+  HRESULT STDMETHODCALLTYPE GetPosition(int* timeMs, float* longitude, float* latitude,
+                                        float* altitude, float* altitudeAboveLaunch, float* heading,
+                                        float* distance, float* distanceTravelled,
+                                        int* numSats) override;
+  HRESULT STDMETHODCALLTYPE WriteTrackKml(BSTR path) override;
+  HRESULT STDMETHODCALLTYPE ClearTrack() override;
+  HRESULT STDMETHODCALLTYPE GetUplinkStatus(int* rssiValue1, int* rssiValue2, int* linkQuality,
+                                            int* nFailsafes, int* freqError, int* iCurrentBin,
+                                            int* nGoodPacketsThisBin, int* nBadPacketsThisBin,
+                                            int channels[12]) override;
+  HRESULT STDMETHODCALLTYPE GetBatteryStatus(int* voltage, int* capacityUsed,
+                                             int* current) override;
+  HRESULT STDMETHODCALLTYPE SetAudioChannel(int channel) override;
+  HRESULT STDMETHODCALLTYPE GetPositionAt(int key, int* timeMs, float* longitude, float* latitude,
+                                          float* altitude, float* altitudeAboveLaunch,
+                                          float* heading, float* distance, int* numSats) override;
+  HRESULT STDMETHODCALLTYPE GetUplinkStatusAt(int key, int* rssiValue1, int* rssiValue2,
+                                              int* linkQuality, int* nFailsafes, int* freqError,
+                                              int* iCurrentBin, int* nGoodPacketsThisBin,
+                                              int* nBadPacketsThisBin) override;
+  HRESULT STDMETHODCALLTYPE GetBatteryStatusAt(int key, int* voltage, int* capacityUsed,
+                                               int* current) override;
+  HRESULT STDMETHODCALLTYPE GetRecordCount(int* count) override;
+  HRESULT STDMETHODCALLTYPE SetBitRate(int slotRate) override;
+  HRESULT STDMETHODCALLTYPE GetLaunchSite(float* longitude, float* latitude,
+                                          float* altitude) override;
+  HRESULT STDMETHODCALLTYPE SetLaunchSite(float longitude, float latitude, float altitude) override;
+
+ protected:
+  ~CQuorvexControl();
+
+  // For owners and tests that need more than IQuorvex offers; hold the lock.
+  std::mutex& Lock() const { return lock_; }
+  CDecodeEngineWithComms& Engine() { return engine_; }
+
+ private:
+  // Position fields in degrees and metres, relative values against the
+  // current launch site.
+  void ReadPosition(const PositionRecord& r, int* timeMs, float* longitude, float* latitude,
+                    float* altitude, float* altitudeAboveLaunch, float* distance,
+                    int* numSats) const;
+
+  mutable std::mutex lock_;
+  CDecodeEngineWithComms engine_;
+  std::atomic<int> audioChannel_{1};
+};

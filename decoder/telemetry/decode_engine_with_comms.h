@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "common/kml_writer.h"
+#include "decoder/demodulator/decode_engine.h"
+#include "decoder/telemetry/telemetry_comms.h"
+#include "platform/com/bstr.h"
+
+// Gives the frames their meaning: the current telemetry, the launch site,
+// distance flown and course, the three histories under one running key, and
+// the side outputs (track, NMEA file, serial sink) of every position fix.
+// Not thread-safe: the owner serializes the streaming side against readers.
+class CDecodeEngineWithComms final : public CDecodeEngine {
+ public:
+  // Where the NMEA log goes unless told otherwise: $QUORVEX_NMEA_PATH, else
+  // "nmea.txt" in the user's private temporary folder ("c:\nmea.txt" on
+  // Windows). nullopt when there is nowhere safe to write.
+  static std::optional<std::filesystem::path> DefaultNmeaPath();
+
+  // A log that cannot be opened is skipped without a word: decoding matters
+  // more than the side file.
+  explicit CDecodeEngineWithComms(const std::optional<std::filesystem::path>& nmeaPath =
+                                      DefaultNmeaPath());
+  ~CDecodeEngineWithComms();
+
+  // Flat-earth distance in metres around `b`, in single precision with
+  // rounding after every step, as the aircraft's own figures are computed.
+  static float Distance(const PositionRecord& a, const PositionRecord& b);
+
+  const PositionRecord& CurrentPosition() const { return currentPosition_; }
+  const PositionRecord& LaunchSite() const { return launchSite_; }
+  bool LaunchSiteValid() const { return launchSiteValid_; }
+  float DistanceTravelled() const { return distanceTravelled_; }
+  float Course() const { return course_; }
+  std::int32_t NextKey() const { return nextKey_; }
+  const std::map<std::int32_t, PositionRecord>& PositionHistory() const { return positionHistory_; }
+  const std::map<std::int32_t, UplinkRecord>& UplinkHistory() const { return uplinkHistory_; }
+  const std::map<std::int32_t, BatteryRecord>& BatteryHistory() const { return batteryHistory_; }
+  KmlWriter& Track() { return track_; }
+  const KmlWriter& Track() const { return track_; }
+  bool NmeaFileOpen() const { return nmeaFile_ != nullptr; }
+
+  // Latitude, longitude and altitude only: the satellite field decides
+  // whether the automatic capture still happens.
+  void OverrideLaunchSite(std::int32_t latitude, std::int32_t longitude, std::int32_t altitude);
+
+  // Keeps a private copy of the name; null or empty closes the serial sink,
+  // any other name opens that port. The very string already held changes
+  // nothing.
+  void SetSerialPort(BSTR portName);
+  BSTR SerialPortName() const { return serialPortName_.Get(); }
+  bool SerialPortRequested() const { return serialPortRequested_; }
+  const CTelemetryComms& SerialSink() const { return serialSink_; }
+
+ protected:
+  void OnPosition(PositionRecord record) override;
+  void OnUplinkStatus(UplinkRecord record) override;
+  void OnBatteryStatus(BatteryRecord record) override;
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+
+  std::unique_ptr<std::FILE, FileCloser> nmeaFile_;
+  CTelemetryComms serialSink_;
+  ComBstr serialPortName_;
+  bool serialPortRequested_ = false;
+  PositionRecord currentPosition_{};
+  PositionRecord previousPosition_{};
+  PositionRecord launchSite_{};
+  float distanceTravelled_ = 0.0f;
+  bool launchSiteValid_ = false;
+  std::map<std::int32_t, PositionRecord> positionHistory_;
+  std::map<std::int32_t, UplinkRecord> uplinkHistory_;
+  std::map<std::int32_t, BatteryRecord> batteryHistory_;
+  float course_ = 0.0f;
+  KmlWriter track_;
+  std::int32_t nextKey_ = 0;
+};
