@@ -112,9 +112,9 @@ TEST(DecodeEngineFrames, BatteryFrameDecodesAndBitFlipCountsBad) {
   EXPECT_EQ(e.GoodFrames(), 1);
   EXPECT_EQ(e.BadFrames(), 0);
   ASSERT_EQ(e.batteries.size(), 1u);
-  EXPECT_EQ(e.LatestBattery().voltage, 11840);
-  EXPECT_EQ(e.LatestBattery().capacityUsed, 1500);
-  EXPECT_EQ(e.LatestBattery().current, 12500);
+  EXPECT_EQ(+e.LatestBattery().voltage, 11840);
+  EXPECT_EQ(+e.LatestBattery().capacityUsed, 1500);
+  EXPECT_EQ(+e.LatestBattery().current, 12500);
 
   auto flipped = frame;
   flipped[4] ^= 0x10;
@@ -123,7 +123,7 @@ TEST(DecodeEngineFrames, BatteryFrameDecodesAndBitFlipCountsBad) {
   e.Feed(s2.Samples());
   EXPECT_EQ(e.GoodFrames(), 1);
   EXPECT_EQ(e.BadFrames(), 1);
-  EXPECT_EQ(e.LatestBattery().capacityUsed, 1500);
+  EXPECT_EQ(+e.LatestBattery().capacityUsed, 1500);
   EXPECT_EQ(e.batteries.size(), 1u);
 
   for (std::uint8_t last = 0; last != 0xFF; ++last) {

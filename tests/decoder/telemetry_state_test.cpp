@@ -157,9 +157,9 @@ TEST(TelemetryLaunchSite, OverrideBeforeCaptureIsReplacedAndAfterCaptureStays) {
   EXPECT_EQ(lon, 8.5f);
   EXPECT_EQ(lat, 47.25f);
   EXPECT_EQ(alt, 400.0f);
-  EXPECT_EQ(d.Engine().LaunchSite().longitude, 5100000);
-  EXPECT_EQ(d.Engine().LaunchSite().latitude, 28350000);
-  EXPECT_EQ(d.Engine().LaunchSite().altitude, 40000);
+  EXPECT_EQ(+d.Engine().LaunchSite().longitude, 5100000);
+  EXPECT_EQ(+d.Engine().LaunchSite().latitude, 28350000);
+  EXPECT_EQ(+d.Engine().LaunchSite().altitude, 40000);
 
   Sender(d).Position(Fix(28000000, 5000000, 30000, 7));
   d.GetLaunchSite(&lon, &lat, &alt);
@@ -173,11 +173,11 @@ TEST(TelemetryLaunchSite, OverrideBeforeCaptureIsReplacedAndAfterCaptureStays) {
 
   // Truncation toward zero, and values no int32 can hold are refused.
   d.SetLaunchSite(-0.0000019f, -0.0000019f, -0.019f);
-  EXPECT_EQ(d.Engine().LaunchSite().latitude, -1);
-  EXPECT_EQ(d.Engine().LaunchSite().altitude, -1);
+  EXPECT_EQ(+d.Engine().LaunchSite().latitude, -1);
+  EXPECT_EQ(+d.Engine().LaunchSite().altitude, -1);
   EXPECT_EQ(d.SetLaunchSite(1e30f, 1.0f, 1.0f), E_INVALIDARG);
   EXPECT_EQ(d.SetLaunchSite(NAN, 1.0f, 1.0f), E_INVALIDARG);
-  EXPECT_EQ(d.Engine().LaunchSite().latitude, -1);
+  EXPECT_EQ(+d.Engine().LaunchSite().latitude, -1);
 }
 
 TEST(TelemetryDistance, FixToFixAddsOneMetreBeyondFiveHundred) {
