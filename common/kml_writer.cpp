@@ -6,7 +6,7 @@
 #include <limits>
 #include <utility>
 
-#include "common/atomic_file.h"
+#include "platform/file/atomic_file.h"
 #include "platform/com/utf.h"
 
 const char16_t KmlWriter::kDefaultIconHref[] =

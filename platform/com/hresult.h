@@ -31,6 +31,7 @@ inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHresult(0x80040154u);
 inline constexpr HRESULT RPC_E_SERVERCALL_RETRYLATER = MakeHresult(0x8001010Au);
 inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHresult(0x80040110u);
 inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHresult(0x80040111u);
+inline constexpr HRESULT CO_E_CLASSSTRING = MakeHresult(0x800401F3u);
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }

@@ -1,4 +1,4 @@
-#include "common/atomic_file.h"
+#include "platform/file/atomic_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

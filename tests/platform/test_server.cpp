@@ -1,0 +1,79 @@
+// A minimal in-process server for the object-creation tests: one class,
+// counted instances, the four entry points.
+
+#include <atomic>
+#include <new>
+
+#include "platform/com/class_factory.h"
+#include "platform/com/component_registry.h"
+
+#define EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr CLSID kClass{0x5EC0F1E5, 0x0001, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x01}};
+std::atomic<int> g_objects{0};
+std::atomic<int> g_locks{0};
+
+class Widget final : public IUnknown {
+ public:
+  Widget() { ++g_objects; }
+  ~Widget() { --g_objects; }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid != IID_IUnknown) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG r = --refs_;
+    if (r == 0) delete this;
+    return r;
+  }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+class Factory final : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid != IID_IUnknown && iid != IID_IClassFactory) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IClassFactory*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* w = new (std::nothrow) Widget;
+    if (!w) return E_OUTOFMEMORY;
+    const HRESULT hr = w->QueryInterface(iid, out);
+    w->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    lock ? ++g_locks : --g_locks;
+    return S_OK;
+  }
+};
+
+Factory g_factory;
+
+}  // namespace
+
+EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (clsid != kClass) return CLASS_E_CLASSNOTAVAILABLE;
+  return g_factory.QueryInterface(iid, out);
+}
+
+EXPORT HRESULT DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+
+EXPORT int TestServerObjects() { return g_objects; }
