@@ -18,13 +18,6 @@ namespace {
 using testsignal::Frame;
 using testsignal::SlotSignal;
 
-template <typename T>
-std::vector<std::uint8_t> Bytes(const T& record) {
-  std::vector<std::uint8_t> b(sizeof record);
-  std::memcpy(b.data(), &record, sizeof record);
-  return b;
-}
-
 PositionRecord Fix(std::int32_t lat, std::int32_t lon, std::int32_t altCm = 40000,
                    std::uint8_t sats = 8, std::int32_t timeMs = 45296789) {
   return PositionRecord{timeMs, lat, lon, altCm, sats};
@@ -43,24 +36,6 @@ UplinkRecord Uplink(std::uint8_t seed) {
   for (int i = 0; i < 8; ++i) u.channels[i] = static_cast<std::uint8_t>(250 - i);
   return u;
 }
-
-// Feeds frames in order through the decoder's audio path.
-class Sender {
- public:
-  explicit Sender(TestDecoder& d) : decoder_(d) {}
-  Sender& Position(const PositionRecord& r) { return Add(Frame(1, Bytes(r))); }
-  Sender& UplinkFrame(const UplinkRecord& r) { return Add(Frame(3, Bytes(r))); }
-  Sender& Battery(const BatteryRecord& r) { return Add(Frame(2, Bytes(r))); }
-  Sender& Add(const std::vector<std::uint8_t>& f) {
-    SlotSignal s(44100, 4777);
-    s.AddFrame(f);
-    decoder_.FeedMono(s.Samples());
-    return *this;
-  }
-
- private:
-  TestDecoder& decoder_;
-};
 
 struct Position {
   int time = -1;

@@ -8,7 +8,10 @@
 #include <optional>
 #include <vector>
 
+#include <cstring>
+
 #include "decoder/control_interface/quorvex_control.h"
+#include "tests/decoder/slot_signal.h"
 
 class TestDecoder final : public CQuorvexControl {
  public:
@@ -41,4 +44,28 @@ class TestDecoder final : public CQuorvexControl {
 
  private:
   std::atomic<ULONG> refs_{1};
+};
+
+// Feeds frames in order through the decoder's audio path.
+class Sender {
+ public:
+  explicit Sender(TestDecoder& d) : decoder_(d) {}
+  Sender& Position(const PositionRecord& r) { return Add(1, &r, sizeof r); }
+  Sender& UplinkFrame(const UplinkRecord& r) { return Add(3, &r, sizeof r); }
+  Sender& Battery(const BatteryRecord& r) { return Add(2, &r, sizeof r); }
+  Sender& Add(const std::vector<std::uint8_t>& frame) {
+    testsignal::SlotSignal s(44100, 4777);
+    s.AddFrame(frame);
+    decoder_.FeedMono(s.Samples());
+    return *this;
+  }
+
+ private:
+  Sender& Add(std::uint8_t type, const void* record, std::size_t size) {
+    std::vector<std::uint8_t> payload(size);
+    std::memcpy(payload.data(), record, size);
+    return Add(testsignal::Frame(type, payload));
+  }
+
+  TestDecoder& decoder_;
 };
