@@ -83,17 +83,39 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
   return getClassObject(clsid, riid, object);
 }
 
+namespace {
+
+HRESULT CreateWith(IClassFactory* factory, IUnknown* outer, REFIID riid, void** object) {
+  const HRESULT hr = factory->CreateInstance(outer, riid, object);
+  factory->Release();
+  return hr;
+}
+
+}  // namespace
+
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
                          void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   IClassFactory* factory = nullptr;
-  HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory,
-                                reinterpret_cast<void**>(&factory));
+  const HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory,
+                                      reinterpret_cast<void**>(&factory));
   if (FAILED(hr)) return hr;
-  hr = factory->CreateInstance(outer, riid, object);
-  factory->Release();
-  return hr;
+  return CreateWith(factory, outer, riid, object);
+}
+
+HRESULT CoCreateInstanceFromLibrary(const std::string& library, REFCLSID clsid, IUnknown* outer,
+                                    REFIID riid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  DllGetClassObjectFn getClassObject = nullptr;
+  if (const HRESULT hr = ServerTable::Instance().GetClassObject(library, getClassObject);
+      FAILED(hr))
+    return hr;
+  IClassFactory* factory = nullptr;
+  const HRESULT hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  if (FAILED(hr)) return hr;
+  return CreateWith(factory, outer, riid, object);
 }
 
 HRESULT CLSIDFromProgID(const OLECHAR* progId, CLSID* clsid) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "platform/com/bstr.h"
 #include "platform/com/class_factory.h"
 
@@ -23,6 +25,10 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID r
                          void** object);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
                          void** object);
+// The same as CoCreateInstance with the server library named directly
+// instead of looked up, for programs run straight from a build tree.
+HRESULT CoCreateInstanceFromLibrary(const std::string& library, REFCLSID clsid, IUnknown* outer,
+                                    REFIID riid, void** object);
 // CO_E_CLASSSTRING when the ProgID is not registered.
 HRESULT CLSIDFromProgID(const OLECHAR* progId, CLSID* clsid);
 // Unloads every loaded server library whose DllCanUnloadNow says S_OK.

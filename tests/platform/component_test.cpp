@@ -150,6 +150,17 @@ TEST_F(ComponentRegistry, CreationByClassAndProgId) {
   CoFreeUnusedLibraries();
   EXPECT_FALSE(loaded());
 
+  // Straight from a library file, without the registry.
+  ASSERT_EQ(com_registry::UnregisterServer(kWidget), S_OK);
+  EXPECT_EQ(CoCreateInstanceFromLibrary(TEST_SERVER_PATH, kWidget, nullptr, IID_IUnknown,
+                                        widget.PutVoid()),
+            S_OK);
+  EXPECT_TRUE(widget);
+  EXPECT_EQ(CoCreateInstanceFromLibrary(TEST_SERVER_PATH, kOther, nullptr, IID_IUnknown,
+                                        remote.PutVoid()),
+            CLASS_E_CLASSNOTAVAILABLE);
+  widget.Reset();
+
   // A registered library that does not exist fails without a crash.
   ASSERT_EQ(com_registry::RegisterServer({kOther, "Gone", "/nonexistent/libgone.so", "Both"}), S_OK);
   EXPECT_EQ(CoCreateInstance(kOther, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
