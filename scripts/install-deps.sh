@@ -6,6 +6,12 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  # The media graph: GStreamer with the plugins that play, encode (tests make
+  # their media files with gst-launch-1.0) and capture through PulseAudio.
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-pulseaudio
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

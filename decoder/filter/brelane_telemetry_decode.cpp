@@ -1,0 +1,90 @@
+#include "decoder/filter/brelane_telemetry_decode.h"
+
+#include <new>
+
+#include "decoder/filter/quorvex_library.h"
+
+BrelaneTelemetryDecode::BrelaneTelemetryDecode(IUnknown* outer)
+    : CTransformFilter(kObjectName, outer, CLSID_Quorvex, &kQuorvexElement) {}
+
+BrelaneTelemetryDecode::~BrelaneTelemetryDecode() = default;
+
+CUnknown* BrelaneTelemetryDecode::CreateInstance(IUnknown* outer, HRESULT* hr) {
+  try {
+    auto* filter = new BrelaneTelemetryDecode(outer);
+    *hr = S_OK;
+    return filter;
+  } catch (const std::bad_alloc&) {
+    *hr = E_OUTOFMEMORY;
+    return nullptr;
+  }
+}
+
+HRESULT BrelaneTelemetryDecode::NonDelegatingQueryInterface(REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  if (iid == IID_IQuorvex) return GetInterface(static_cast<IQuorvex*>(this), object);
+  return CTransformFilter::NonDelegatingQueryInterface(iid, object);
+}
+
+HRESULT BrelaneTelemetryDecode::CheckInputType(const CMediaType* mediaType) {
+  if (!mediaType) return E_POINTER;
+  if (*mediaType->Type() != MEDIATYPE_Audio || *mediaType->Subtype() != MEDIASUBTYPE_PCM)
+    return E_FAIL;
+  const auto format = WaveFormatOf(*mediaType);
+  return format && format->wBitsPerSample == 16 ? S_OK : E_FAIL;
+}
+
+HRESULT BrelaneTelemetryDecode::CheckTransform(const CMediaType* input, const CMediaType* output) {
+  const HRESULT hr = CheckInputType(input);
+  if (FAILED(hr)) return hr;
+  if (!output) return E_POINTER;
+  return *output->Type() == MEDIATYPE_Audio && *output->Subtype() == MEDIASUBTYPE_PCM ? S_OK
+                                                                                      : E_FAIL;
+}
+
+HRESULT BrelaneTelemetryDecode::DecideBufferSize(IMemAllocator* allocator,
+                                                 ALLOCATOR_PROPERTIES* properties) {
+  if (!allocator || !properties) return E_POINTER;
+  const auto format = WaveFormatOf(inputMediaType_);
+  if (!format) return VFW_E_NOT_CONNECTED;
+  properties->cbBuffer = static_cast<LONG>(format->nAvgBytesPerSec);
+  SetSampleRate(format->nSamplesPerSec);
+  properties->cBuffers = kBufferCount;
+  ALLOCATOR_PROPERTIES actual;
+  const HRESULT hr = allocator->SetProperties(properties, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cbBuffer < properties->cbBuffer ? E_FAIL : S_OK;
+}
+
+HRESULT BrelaneTelemetryDecode::GetMediaType(int position, CMediaType* mediaType) {
+  if (position < 0) return E_INVALIDARG;
+  if (position > 0 || !InputPin().IsConnected()) return VFW_S_NO_MORE_ITEMS;
+  if (!mediaType) return E_POINTER;
+  *mediaType = inputMediaType_;
+  return S_OK;
+}
+
+HRESULT BrelaneTelemetryDecode::SetMediaType(PIN_DIRECTION direction, const CMediaType* mediaType) {
+  const HRESULT hr = CTransformFilter::SetMediaType(direction, mediaType);
+  if (FAILED(hr)) return hr;
+  if (direction == PINDIR_INPUT) {
+    if (!mediaType) return E_POINTER;
+    inputMediaType_ = *mediaType;
+    const auto format = WaveFormatOf(inputMediaType_);
+    inputChannels_ = format ? format->nChannels : 0;
+  }
+  return S_OK;
+}
+
+HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* output) {
+  BYTE* in = nullptr;
+  BYTE* out = nullptr;
+  if (FAILED(input->GetPointer(&in)) || FAILED(output->GetPointer(&out))) return E_POINTER;
+  // An odd trailing byte is half a sample: dropped.
+  const auto values = static_cast<std::size_t>(input->GetActualDataLength()) / 2;
+  const auto bytes = static_cast<LONG>(values * 2);
+  if (bytes > output->GetSize()) return VFW_E_BUFFER_OVERFLOW;
+  ProcessBuffer(reinterpret_cast<const std::int16_t*>(in), reinterpret_cast<std::int16_t*>(out),
+                values, inputChannels_);
+  return output->SetActualDataLength(bytes);
+}

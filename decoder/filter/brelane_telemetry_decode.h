@@ -1,0 +1,39 @@
+#pragma once
+
+#include "decoder/control_interface/quorvex_control.h"
+#include "platform/filter/transform_filter.h"
+
+// The decoder library's one filter: audio in, the same audio out at 5 %,
+// with one channel of every sample frame fed to the demodulator. IQuorvex
+// reads what it decoded.
+class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexControl {
+ public:
+  static constexpr const char* kObjectName = "Quorvex";
+  static constexpr LONG kBufferCount = 3;
+
+  // The factory template's creation function: null with E_OUTOFMEMORY in
+  // `hr` when the object cannot be made.
+  static CUnknown* CreateInstance(IUnknown* outer, HRESULT* hr);
+
+  DECLARE_IUNKNOWN
+
+  // IID_IQuorvex, then the base's interfaces.
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** object) override;
+
+  HRESULT CheckInputType(const CMediaType* mediaType) override;
+  HRESULT CheckTransform(const CMediaType* input, const CMediaType* output) override;
+  // One second of audio in each of three buffers; also tells the engine the
+  // sample rate.
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* properties) override;
+  // Offers the input type, so the output is always identical to the input.
+  HRESULT GetMediaType(int position, CMediaType* mediaType) override;
+  HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType* mediaType) override;
+  HRESULT Transform(IMediaSample* input, IMediaSample* output) override;
+
+ private:
+  explicit BrelaneTelemetryDecode(IUnknown* outer);
+  ~BrelaneTelemetryDecode() override;
+
+  CMediaType inputMediaType_;
+  int inputChannels_ = 0;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include "platform/com/class_factory.h"
+
+class CTransformFilter;
+
+// The GStreamer element that hosts one transform filter: a GstBaseTransform
+// whose caps negotiation, allocation and buffers drive the filter's
+// connection, allocator and Receive. Sink and source accept any audio/x-raw,
+// so that the filter itself refuses what it cannot take; a refused input
+// fails negotiation with an error message that names the format.
+//
+// The element owns a reference to its filter. An element made by GStreamer
+// (a pipeline description, gst_element_factory_make) creates its filter
+// through the library's class factory; an element made by the filter
+// (IGstElementHost::CreateElement) is bound to that filter.
+//
+// Property `propertyName` (read-only, G_TYPE_POINTER): the filter's IUnknown
+// with a reference added for the caller, who must Release it.
+struct TransformElementInfo {
+  const char* featureName;  // factory name, e.g. for gst-launch
+  const char* typeName;     // GType name
+  const char* longName;
+  const char* klass;
+  const char* description;
+  const char* author;
+  unsigned rank;  // GstRank
+  const char* propertyName;
+  const CLSID* clsid;
+  DllGetClassObjectFn getClassObject;
+  // The raw audio format the filter takes (e.g. "S16LE"), offered first when
+  // upstream asks what the input can be, so a converter in front converts
+  // to it instead of passing another format through to be refused. Null
+  // offers every format alike.
+  const char* preferredInputFormat = nullptr;
+};
+
+// Registers the element type on first use. GTypes stay for the life of the
+// process, so code that has registered one must never be unloaded.
+GType TransformElementType(const TransformElementInfo& info);
+bool TransformElementTypeRegistered();
+
+// For the plugin's init function.
+gboolean RegisterTransformElement(GstPlugin* plugin, const TransformElementInfo& info);
+
+// A new element bound to `filter`, with a floating reference; null on
+// failure. Initialises GStreamer if nobody has, and enters the element in
+// the registry unless a factory of that name exists already: replacing a
+// factory would leave its element class pointing at a freed one.
+GstElement* NewTransformElement(const TransformElementInfo& info, CTransformFilter* filter);
+
+// The filter an element of this kind hosts (no reference added), else null.
+CTransformFilter* HostedFilter(GstElement* element);

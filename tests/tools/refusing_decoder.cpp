@@ -1,0 +1,97 @@
+// A stand-in decoder library whose filter element takes no audio a file can
+// hold. quorvex-decode always hands the real filter 16-bit audio, which it
+// accepts, so only a stand-in shows how a refusal is reported.
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <new>
+
+#include "decoder/control_interface/quorvex_control.h"
+#include "platform/com/class_factory.h"
+#include "platform/filter/element_host.h"
+
+#define EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+class RefusingDecoder final : public CQuorvexControl, public IGstElementHost {
+ public:
+  RefusingDecoder() : CQuorvexControl(std::nullopt) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IQuorvex) {
+      *out = static_cast<IQuorvex*>(this);
+    } else if (iid == IID_IGstElementHost) {
+      *out = static_cast<IGstElementHost*>(this);
+    } else {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG r = --refs_;
+    if (r == 0) delete this;
+    return r;
+  }
+
+  // A bin around a capsfilter that wants a channel count no test file has.
+  HRESULT STDMETHODCALLTYPE CreateElement(GstElement** element) override {
+    GstElement* bin = gst_bin_new(nullptr);
+    GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
+    if (!bin || !filter) return E_FAIL;
+    GstCaps* caps = gst_caps_from_string("audio/x-raw,channels=7");
+    g_object_set(filter, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    gst_bin_add(GST_BIN(bin), filter);
+    for (const char* name : {"sink", "src"}) {
+      GstPad* target = gst_element_get_static_pad(filter, name);
+      gst_element_add_pad(bin, gst_ghost_pad_new(name, target));
+      gst_object_unref(target);
+    }
+    *element = bin;
+    return S_OK;
+  }
+
+ private:
+  ~RefusingDecoder() = default;
+  std::atomic<ULONG> refs_{1};
+};
+
+class Factory final : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid != IID_IUnknown && iid != IID_IClassFactory) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IClassFactory*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* decoder = new (std::nothrow) RefusingDecoder;
+    if (!decoder) return E_OUTOFMEMORY;
+    const HRESULT hr = decoder->QueryInterface(iid, out);
+    decoder->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+Factory g_factory;
+
+}  // namespace
+
+EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (clsid != CLSID_Quorvex) return CLASS_E_CLASSNOTAVAILABLE;
+  return g_factory.QueryInterface(iid, out);
+}
+
+// Holds GStreamer types for the life of the process.
+EXPORT HRESULT DllCanUnloadNow() { return S_FALSE; }

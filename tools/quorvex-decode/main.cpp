@@ -1,0 +1,223 @@
+// quorvex-decode: the telemetry of a recorded flight, without watching it.
+// The decoder is reached the way the viewer reaches it, by class identifier,
+// so a decode here proves the registered library as well.
+
+#include <gst/gst.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <variant>
+
+#include "common/history_csv.h"
+#include "common/iquorvex.h"
+#include "platform/com/bstr.h"
+#include "platform/com/co_create.h"
+#include "platform/com/com_ptr.h"
+#include "platform/filter/element_host.h"
+#include "platform/filter/gst_ptr.h"
+#include "tools/quorvex-decode/exit_status.h"
+#include "tools/quorvex-decode/media_decode.h"
+#include "tools/quorvex-decode/options.h"
+#include "tools/quorvex-decode/report.h"
+#include "tools/quorvex-decode/wav_length.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int Fail(ExitStatus status, const std::string& message) {
+  std::fprintf(stderr, "quorvex-decode: %s\n", message.c_str());
+  return ToInt(status);
+}
+
+std::string Hex(HRESULT hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(hr));
+  return text;
+}
+
+// Empty when the media file can be opened for reading and holds something.
+std::string CheckMedia(const fs::path& media) {
+  std::error_code ec;
+  const auto status = fs::status(media, ec);
+  if (!fs::exists(status)) return media.string() + ": no such file";
+  if (fs::is_directory(status)) return media.string() + ": is a folder, not a media file";
+  std::FILE* f = std::fopen(media.c_str(), "rb");
+  if (!f) return media.string() + ": cannot be read: " + std::strerror(errno);
+  const bool empty = std::fgetc(f) == EOF;
+  std::fclose(f);
+  if (empty) return media.string() + ": is empty; not a media file";
+  return {};
+}
+
+// Outputs are checked before a long decode rather than after it. Empty when
+// the file looks writable: its folder exists and can be written.
+std::string CheckOutput(const char* option, const fs::path& path) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return option + (" " + path.string()) + ": is a folder";
+  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  if (!fs::is_directory(folder, ec)) {
+    return option + (" " + path.string()) + ": cannot be written: " + folder.string() +
+           " is not a folder";
+  }
+  if (::access(folder.c_str(), W_OK) != 0) {
+    return option + (" " + path.string()) + ": cannot be written: " + std::strerror(errno);
+  }
+  return {};
+}
+
+// The decoder truncates the NMEA file when it opens it but says nothing
+// when it cannot; opening it here first turns that into an error.
+std::string CheckNmeaOutput(const fs::path& path) {
+  if (std::string why = CheckOutput("--nmea", path); !why.empty()) return why;
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  if (!f) return "--nmea " + path.string() + ": cannot be written: " + std::strerror(errno);
+  std::fclose(f);
+  return {};
+}
+
+struct Decoder {
+  ComPtr<IUnknown> object;
+  ComPtr<IQuorvex> control;
+  GstObjectPtr<GstElement> element;
+};
+
+int CreateDecoder(const DecodeOptions& options, Decoder& decoder, std::string& error) {
+  HRESULT hr;
+  if (options.library) {
+    const fs::path library = fs::absolute(*options.library);
+    hr = CoCreateInstanceFromLibrary(library.string(), CLSID_Quorvex, nullptr, IID_IUnknown,
+                                     decoder.object.PutVoid());
+    if (FAILED(hr)) {
+      error = "cannot create the decoder from " + library.string() + " (hr=" + Hex(hr) + ")";
+      return ToInt(ExitStatus::kDecoderUnavailable);
+    }
+  } else {
+    hr = CoCreateInstance(CLSID_Quorvex, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                          decoder.object.PutVoid());
+    if (hr == REGDB_E_CLASSNOTREG) {
+      error =
+          "the Quorvex decoder is not registered (run \"regsvr libquorvex.so\" or pass "
+          "--library PATH)";
+      return ToInt(ExitStatus::kDecoderUnavailable);
+    }
+    if (FAILED(hr)) {
+      error = "cannot create the registered Quorvex decoder (hr=" + Hex(hr) + ")";
+      return ToInt(ExitStatus::kDecoderUnavailable);
+    }
+  }
+  if (FAILED(hr = decoder.object.As(IID_IQuorvex, decoder.control))) {
+    error = "the decoder object has no IQuorvex interface (hr=" + Hex(hr) + ")";
+    return ToInt(ExitStatus::kDecoderUnavailable);
+  }
+  ComPtr<IGstElementHost> host;
+  GstElement* element = nullptr;
+  if (FAILED(hr = decoder.object.As(IID_IGstElementHost, host)) ||
+      FAILED(hr = host->CreateElement(&element)) || !element) {
+    error = "the decoder cannot give its GStreamer element (hr=" + Hex(hr) + ")";
+    return ToInt(ExitStatus::kDecoderUnavailable);
+  }
+  decoder.element.reset(GST_ELEMENT(gst_object_ref_sink(element)));
+  return 0;
+}
+
+int WriteOutputs(const DecodeOptions& options, IQuorvex& decoder) {
+  int status = ToInt(ExitStatus::kOk);
+  if (options.csv) {
+    std::string why;
+    if (FAILED(history_csv::Write(decoder, *options.csv, &why))) {
+      status =
+          Fail(ExitStatus::kOutputFailed, "--csv " + options.csv->string() + ": cannot be written" +
+                                              (why.empty() ? "" : ": " + why));
+    }
+  }
+  if (options.kml) {
+    const ComBstr path(std::string_view(options.kml->string()));
+    if (FAILED(decoder.WriteTrackKml(path.Get()))) {
+      status =
+          Fail(ExitStatus::kOutputFailed, "--kml " + options.kml->string() + ": cannot be written");
+    }
+  }
+  return status;
+}
+
+int Run(const DecodeOptions& options) {
+  if (std::string why = CheckMedia(options.media); !why.empty()) {
+    return Fail(ExitStatus::kNotMedia, why);
+  }
+  if (options.csv) {
+    if (std::string why = CheckOutput("--csv", *options.csv); !why.empty()) {
+      return Fail(ExitStatus::kOutputFailed, why);
+    }
+  }
+  if (options.kml) {
+    if (std::string why = CheckOutput("--kml", *options.kml); !why.empty()) {
+      return Fail(ExitStatus::kOutputFailed, why);
+    }
+  }
+  if (options.nmea) {
+    if (std::string why = CheckNmeaOutput(*options.nmea); !why.empty()) {
+      return Fail(ExitStatus::kOutputFailed, why);
+    }
+    // The decoder reads its NMEA destination when it is constructed.
+    ::setenv("QUORVEX_NMEA_PATH", fs::absolute(*options.nmea).c_str(), 1);
+  }
+
+  gst_init(nullptr, nullptr);
+  Decoder decoder;
+  std::string error;
+  if (int status = CreateDecoder(options, decoder, error); status != 0) {
+    return Fail(static_cast<ExitStatus>(status), error);
+  }
+  IQuorvex& control = *decoder.control.Get();
+  control.SetBitRate(options.slotRate);
+  control.SetAudioChannel(options.audioChannel);
+
+  DecodeSettings settings;
+  settings.realtime = options.realtime;
+  settings.showProgress = ::isatty(STDERR_FILENO) == 1;
+  settings.statedSeconds = StatedWavSeconds(options.media);
+  const DecodeOutcome outcome =
+      DecodeMediaFile(fs::absolute(options.media), decoder.element.get(), settings);
+  // The element holds the filter; the state stays readable through IQuorvex.
+  decoder.element.reset();
+  if (outcome.status != ExitStatus::kOk) {
+    return Fail(outcome.status, options.media.string() + ": " + outcome.error);
+  }
+  if (outcome.endedEarly) {
+    std::fprintf(stderr, "quorvex-decode: %s ended early (%s); decoded what was there\n",
+                 options.media.c_str(), outcome.endedEarlyReason.c_str());
+  }
+
+  if (options.launch) {
+    control.SetLaunchSite(options.launch->longitude, options.launch->latitude,
+                          options.launch->altitude);
+  }
+  const int status = WriteOutputs(options, control);
+  const std::string text =
+      options.json ? report::Json(control) : report::Summary(control, options.media.string());
+  std::fputs(text.c_str(), stdout);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+  if (std::holds_alternative<HelpRequested>(parsed)) {
+    std::fputs(kHelpText, stdout);
+    return ToInt(ExitStatus::kOk);
+  }
+  if (const auto* usage = std::get_if<UsageError>(&parsed)) {
+    std::fprintf(stderr, "quorvex-decode: %s\n%s\nTry 'quorvex-decode --help' for more.\n",
+                 usage->message.c_str(), kUsageLine);
+    return ToInt(ExitStatus::kUsage);
+  }
+  return Run(std::get<DecodeOptions>(parsed));
+}

@@ -1,0 +1,179 @@
+#include "tools/quorvex-decode/options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+const char kUsageLine[] = "Usage: quorvex-decode [options] MEDIA_FILE";
+
+const char kHelpText[] =
+    R"(Usage: quorvex-decode [options] MEDIA_FILE
+
+Decodes the telemetry on the audio track of a flight recording (any audio or
+video file GStreamer can read: WAV, FLAC, MKV, MP4, AVI, ASF/WMV, MPG, OGG,
+MP3, ...) as fast as the machine allows, through the Quorvex decoder filter.
+The decoder is created by its class identifier from the component registry
+(register it with "regsvr libquorvex.so"), unless --library names it. Only the
+audio is decoded; video is skipped without being decoded. The filter gets the
+file's own samples: never resampled or remixed, only converted to 16 bits.
+
+Options:
+  --library PATH         load the decoder from this library instead of the
+                         registered one (for use straight from a build tree)
+  --rate slow|norm|fast  telemetry rate: 2388, 4777 or 9554 slots per second
+                         (default norm)
+  --channel left|right   the channel of two-channel audio that carries the
+                         telemetry (default right)
+  --launch LON,LAT,ALT   launch site in degrees east, degrees north and metres,
+                         applied after decoding and before any output
+  --csv FILE             write the packet history as CSV (the viewer's Export
+                         History format)
+  --kml FILE             write the flight track as KML
+  --nmea FILE            write the positions as NMEA 0183 sentences to FILE
+                         (default: $QUORVEX_NMEA_PATH, else nmea.txt in the
+                         user's private temporary folder)
+  --json                 print the final state as one JSON object instead of
+                         the summary
+  --realtime             decode at playback speed
+  -h, --help             print this text
+
+A progress bar is shown on stderr when stderr is a terminal. A file that ends
+before its stated length (a recording cut short) is decoded as far as it goes
+and reported as ended early; that is not an error.
+
+Exit status:
+  0  decoded (possibly ended early)
+  1  the decoder cannot be created (not registered, or --library unusable)
+  2  usage error
+  3  MEDIA_FILE is missing, unreadable or not a media file
+  4  MEDIA_FILE has no audio stream
+  5  the decoder filter refuses the file's audio
+  6  an output file cannot be written
+)";
+
+namespace {
+
+bool ParseFloat(std::string_view text, float& out) {
+  const std::string s(text);
+  if (s.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const float v = std::strtof(s.c_str(), &end);
+  if (errno != 0 || end != s.c_str() + s.size() || !std::isfinite(v)) return false;
+  out = v;
+  return true;
+}
+
+// The decoder keeps the site in 1/600000 degree and in centimetres, both as
+// 32-bit integers, so altitudes beyond a few thousand kilometres cannot be
+// represented; nothing that flies needs them.
+std::optional<LaunchSite> ParseLaunchSite(std::string_view text) {
+  LaunchSite site;
+  float* fields[] = {&site.longitude, &site.latitude, &site.altitude};
+  for (int i = 0; i < 3; ++i) {
+    const auto comma = text.find(',');
+    const bool last = i == 2;
+    if ((comma == std::string_view::npos) != last) return std::nullopt;
+    if (!ParseFloat(text.substr(0, comma), *fields[i])) return std::nullopt;
+    if (!last) text.remove_prefix(comma + 1);
+  }
+  if (std::fabs(site.longitude) > 180 || std::fabs(site.latitude) > 90 ||
+      std::fabs(site.altitude) > 1e6f)
+    return std::nullopt;
+  return site;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+  DecodeOptions options;
+  bool haveMedia = false;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      if (haveMedia) return UsageError{"only one MEDIA_FILE can be decoded at a time"};
+      options.media = std::string(arg);
+      haveMedia = true;
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") return HelpRequested{};
+
+    std::string_view name = arg;
+    std::optional<std::string_view> inlineValue;
+    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+      name = arg.substr(0, eq);
+      inlineValue = arg.substr(eq + 1);
+    }
+    auto flag = [&](bool& target) -> std::optional<UsageError> {
+      if (inlineValue) return UsageError{std::string(name) + " takes no value"};
+      target = true;
+      return std::nullopt;
+    };
+    if (name == "--json") {
+      if (auto e = flag(options.json)) return *e;
+      continue;
+    }
+    if (name == "--realtime") {
+      if (auto e = flag(options.realtime)) return *e;
+      continue;
+    }
+
+    std::string_view value;
+    if (inlineValue) {
+      value = *inlineValue;
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      return UsageError{std::string(name) + " needs a value"};
+    }
+    auto path = [&](std::optional<std::filesystem::path>& target) -> std::optional<UsageError> {
+      if (value.empty()) return UsageError{std::string(name) + " needs a file name"};
+      target = std::string(value);
+      return std::nullopt;
+    };
+
+    if (name == "--library") {
+      if (auto e = path(options.library)) return *e;
+    } else if (name == "--csv") {
+      if (auto e = path(options.csv)) return *e;
+    } else if (name == "--kml") {
+      if (auto e = path(options.kml)) return *e;
+    } else if (name == "--nmea") {
+      if (auto e = path(options.nmea)) return *e;
+    } else if (name == "--rate") {
+      if (value == "slow") {
+        options.slotRate = 2388;
+      } else if (value == "norm") {
+        options.slotRate = 4777;
+      } else if (value == "fast") {
+        options.slotRate = 9554;
+      } else {
+        return UsageError{"--rate must be slow, norm or fast, not '" + std::string(value) + "'"};
+      }
+    } else if (name == "--channel") {
+      if (value == "left") {
+        options.audioChannel = 0;
+      } else if (value == "right") {
+        options.audioChannel = 1;
+      } else {
+        return UsageError{"--channel must be left or right, not '" + std::string(value) + "'"};
+      }
+    } else if (name == "--launch") {
+      options.launch = ParseLaunchSite(value);
+      if (!options.launch) {
+        return UsageError{"--launch needs LON,LAT,ALT in degrees and metres, not '" +
+                          std::string(value) + "'"};
+      }
+    } else {
+      return UsageError{"unknown option " + std::string(name)};
+    }
+  }
+  if (!haveMedia) return UsageError{"no MEDIA_FILE given"};
+  return options;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <variant>
+
+struct LaunchSite {
+  float longitude = 0;
+  float latitude = 0;
+  float altitude = 0;
+};
+
+struct DecodeOptions {
+  std::filesystem::path media;
+  std::optional<std::filesystem::path> library;
+  int slotRate = 4777;
+  int audioChannel = 1;  // 0 left, 1 right
+  std::optional<LaunchSite> launch;
+  std::optional<std::filesystem::path> csv;
+  std::optional<std::filesystem::path> kml;
+  std::optional<std::filesystem::path> nmea;
+  bool json = false;
+  bool realtime = false;
+};
+
+struct HelpRequested {};
+struct UsageError {
+  std::string message;
+};
+
+using ParsedCommandLine = std::variant<DecodeOptions, HelpRequested, UsageError>;
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+extern const char kHelpText[];
+extern const char kUsageLine[];
