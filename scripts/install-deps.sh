@@ -12,6 +12,8 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-pulseaudio
   pulseaudio pulseaudio-utils
+  # quorvex-decode's tests read its JSON output.
+  libjson-glib-dev
 )
 
 missing=()

@@ -569,14 +569,4 @@ TEST_F(BadInput, UsageErrorsGiveStatusTwo) {
   }
 }
 
-TEST_F(BadInput, HelpListsEveryOptionAndExitStatus) {
-  const ProcessResult run = Decode({"--help"}, false);
-  EXPECT_EQ(run.exitCode, 0);
-  for (const char* word :
-       {"--library", "--rate", "--channel", "--launch", "--csv", "--kml", "--nmea", "--json",
-        "--realtime", "  2  ", "  3  ", "  4  ", "  5  ", "  6  "}) {
-    EXPECT_NE(run.out.find(word), std::string::npos) << word;
-  }
-}
-
 }  // namespace

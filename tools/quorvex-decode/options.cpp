@@ -15,8 +15,9 @@ video file GStreamer can read: WAV, FLAC, MKV, MP4, AVI, ASF/WMV, MPG, OGG,
 MP3, ...) as fast as the machine allows, through the Quorvex decoder filter.
 The decoder is created by its class identifier from the component registry
 (register it with "regsvr libquorvex.so"), unless --library names it. Only the
-audio is decoded; video is skipped without being decoded. The filter gets the
-file's own samples: never resampled or remixed, only converted to 16 bits.
+first audio stream is decoded; video is passed over without being decoded. The
+filter gets the file's own samples: never resampled or remixed, only converted
+to 16 bits.
 
 Options:
   --library PATH         load the decoder from this library instead of the

@@ -1,0 +1,137 @@
+// Files played through the real graph with the registered decoder library.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/graph/graph_objects.h"
+#include "tests/viewer/shell/media_graph_fixtures.h"
+
+namespace {
+
+constexpr LONGLONG kSecond = 10'000'000;
+
+class Playback : public ::testing::Test {
+ protected:
+  RecordingArea area;
+  RecordingMessages messages;
+  MediaGraph graph{&area, messages};
+
+  // Opens, plays to the end and checks that every frame came through.
+  void PlayToTheEnd(const media::File& file, int tolerance = 0) {
+    ASSERT_EQ(graph.OpenMediaFile(Wide(file.path)), S_OK);
+    ASSERT_TRUE(WaitForCompletion(graph, 30)) << file.path;
+    const PacketCounts counts = CountsOf(graph.DecoderFilter());
+    EXPECT_GE(counts.good, file.frames - tolerance) << file.path;
+    EXPECT_LE(counts.good, file.frames) << file.path;
+    EXPECT_LE(counts.bad, tolerance) << file.path;
+  }
+};
+
+TEST_F(Playback, VideoAndAudioFileShowsVideoAndDecodesEveryFrame) {
+  const auto file = media::VideoAndAudioMkv();
+  PlayToTheEnd(file);
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_GE(area.frames, 590);
+  EXPECT_TRUE(area.shown);
+  EXPECT_EQ(area.placed[0], 0);
+  EXPECT_EQ(area.placed[1], 0);
+  EXPECT_EQ(area.placed[2], 352);
+  EXPECT_EQ(area.placed[3], 288);
+  // Graph events reach the video area as 0x8001 with instance 0.
+  EXPECT_GT(area.notifications, 0);
+  EXPECT_EQ(area.lastMessage, 0x8001);
+  EXPECT_EQ(area.lastInstance, 0);
+  EXPECT_NE(graph.RotRegistration(), 0u);
+}
+
+// No video: attaching the window fails with E_NOINTERFACE, which is no error.
+TEST_F(Playback, AudioOnlyFilePlaysWithoutVideoOrMessage) {
+  PlayToTheEnd(media::ShortWav());
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(area.frames, 0);
+  EXPECT_FALSE(area.shown);
+}
+
+// ASF audio is rendered straight to the renderer; the splice puts the
+// decoder in between.
+TEST_F(Playback, AsfFileGetsTheDecoderSplicedIn) {
+  PlayToTheEnd(media::Asf(), 1);
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_GT(area.frames, 0);
+}
+
+TEST_F(Playback, MpegProgramStreamDecodes) {
+  PlayToTheEnd(media::Mpg(), 1);
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_GT(area.frames, 0);
+}
+
+// The splice finds no renderer and says E_FAIL, which nobody shows.
+TEST_F(Playback, VideoOnlyFilePlaysItsVideoWithEmptyTelemetry) {
+  ASSERT_EQ(graph.OpenMediaFile(Wide(media::VideoOnlyMkv().path)), S_OK);
+  ASSERT_TRUE(WaitForCompletion(graph, 30));
+  EXPECT_EQ(graph.SpliceDecoder(), E_FAIL);
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_GT(area.frames, 0);
+  EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, 0);
+}
+
+TEST_F(Playback, SecondFileGetsAFreshDecoderInTheSameGraph) {
+  PlayToTheEnd(media::ShortWav());
+  const ComPtr<IBaseFilter> first(graph.DecoderFilter());
+  IGraphBuilder* const builder = graph.GraphBuilder();
+  const DWORD registration = graph.RotRegistration();
+
+  PlayToTheEnd(media::ShortWav());
+  EXPECT_NE(graph.DecoderFilter(), first.Get());
+  EXPECT_EQ(graph.GraphBuilder(), builder);
+  EXPECT_EQ(graph.RotRegistration(), registration);
+  // The old decoder left the graph and kept what it had; the new one
+  // counted from zero.
+  EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, media::ShortWav().frames);
+  EXPECT_EQ(CountsOf(first.Get()).good, media::ShortWav().frames);
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(Playback, SeekingToHalfOfAMinuteLandsThere) {
+  SetGraphRenderingOptions({.realTime = true, .audioDevice = false});
+  const HRESULT opened = graph.OpenMediaFile(Wide(media::VideoAndAudioMkv().path));
+  SetGraphRenderingOptions({.realTime = false, .audioDevice = false});
+  ASSERT_EQ(opened, S_OK);
+  IMediaSeeking* seeking = graph.MediaSeeking();
+  ASSERT_TRUE(seeking);
+  LONGLONG duration = 0;
+  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
+  EXPECT_NEAR(static_cast<double>(duration), 60.0 * kSecond, 0.2 * kSecond);
+
+  LONGLONG target = duration / 2;
+  ASSERT_EQ(seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr,
+                                  AM_SEEKING_NoPositioning),
+            S_OK);
+  LONGLONG current = -1;
+  ASSERT_EQ(seeking->GetPositions(&current, nullptr), S_OK);
+  EXPECT_NEAR(static_cast<double>(current), static_cast<double>(target), 0.5 * kSecond);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(seeking->GetPositions(&current, nullptr), S_OK);
+  EXPECT_GE(current, target - kSecond / 2);
+  EXPECT_LT(current, target + 2 * kSecond);
+}
+
+// The graph outlives neither the area's notifications nor the table's
+// entry: both end with the MediaGraph.
+TEST(PlaybackLifetime, DestructionStopsAndWithdrawsTheGraph) {
+  RecordingArea area;
+  RecordingMessages messages;
+  ScriptedServices services;
+  {
+    MediaGraph graph(&area, messages, services);
+    ASSERT_EQ(graph.OpenMediaFile(Wide(media::ShortWav().path)), S_OK);
+  }
+  EXPECT_EQ(services.Script().CountOf("IRunningObjectTable::Revoke"), 1);
+  const int notified = area.notifications;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(area.notifications, notified);
+}
+
+}  // namespace
