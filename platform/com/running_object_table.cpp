@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/com/com_ptr.h"
+#include "platform/com/single_interface_object.h"
 
 namespace {
 
@@ -123,28 +124,11 @@ class RunningObjectTable final : public IRunningObjectTable {
   std::map<DWORD, Entry> entries_;
 };
 
-class ItemMoniker final : public IMoniker {
+class ItemMoniker final : public CSingleInterfaceObject<IMoniker, IID_IMoniker> {
  public:
   static HRESULT Create(std::u16string displayName, IMoniker** moniker) {
     *moniker = new (std::nothrow) ItemMoniker(std::move(displayName));
     return *moniker ? S_OK : E_OUTOFMEMORY;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IMoniker) {
-      *object = static_cast<IMoniker*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx*, IMoniker* left, REFIID iid,
@@ -167,7 +151,6 @@ class ItemMoniker final : public IMoniker {
   explicit ItemMoniker(std::u16string displayName) : displayName_(std::move(displayName)) {}
   ~ItemMoniker() = default;
 
-  std::atomic<ULONG> refs_{1};
   const std::u16string displayName_;
 };
 

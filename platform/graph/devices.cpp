@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/com/com_ptr.h"
+#include "platform/com/single_interface_object.h"
 #include "platform/filter/gst_ptr.h"
 #include "platform/graph/factories.h"
 #include "platform/graph/gst_filter.h"
@@ -14,28 +15,11 @@
 namespace {
 
 // One capture device, bound to a new source filter each time.
-class CDeviceMoniker final : public IMoniker {
+class CDeviceMoniker final : public CSingleInterfaceObject<IMoniker, IID_IMoniker> {
  public:
   static HRESULT Create(GstDevice* device, IMoniker** moniker) {
     *moniker = new (std::nothrow) CDeviceMoniker(device);
     return *moniker ? S_OK : E_OUTOFMEMORY;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IMoniker) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<IMoniker*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx*, IMoniker* left, REFIID iid,
@@ -62,32 +46,14 @@ class CDeviceMoniker final : public IMoniker {
   explicit CDeviceMoniker(GstDevice* device) : device_(GST_DEVICE(gst_object_ref(device))) {}
   ~CDeviceMoniker() = default;
 
-  std::atomic<ULONG> refs_{1};
   GstObjectPtr<GstDevice> device_;
 };
 
-class CMonikerEnumerator final : public IEnumMoniker {
+class CMonikerEnumerator final : public CSingleInterfaceObject<IEnumMoniker, IID_IEnumMoniker> {
  public:
   static HRESULT Create(std::vector<ComPtr<IMoniker>> monikers, IEnumMoniker** enumerator) {
     *enumerator = new (std::nothrow) CMonikerEnumerator(std::move(monikers));
     return *enumerator ? S_OK : E_OUTOFMEMORY;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IEnumMoniker) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<IEnumMoniker*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
@@ -111,31 +77,13 @@ class CMonikerEnumerator final : public IEnumMoniker {
       : monikers_(std::move(monikers)) {}
   ~CMonikerEnumerator() = default;
 
-  std::atomic<ULONG> refs_{1};
   std::vector<ComPtr<IMoniker>> monikers_;
   std::size_t next_ = 0;
 };
 
-class CSystemDeviceEnum final : public ICreateDevEnum {
+class CSystemDeviceEnum final : public CSingleInterfaceObject<ICreateDevEnum, IID_ICreateDevEnum> {
  public:
   CSystemDeviceEnum() = default;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_ICreateDevEnum) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<ICreateDevEnum*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker** monikers,
                                                   DWORD) override {
@@ -162,8 +110,6 @@ class CSystemDeviceEnum final : public ICreateDevEnum {
 
  private:
   ~CSystemDeviceEnum() = default;
-
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

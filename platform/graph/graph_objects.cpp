@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/com/com_ptr.h"
+#include "platform/com/single_interface_object.h"
 #include "platform/graph/factories.h"
 #include "platform/graph/filter_graph.h"
 #include "platform/graph/gst_filter.h"
@@ -19,26 +20,10 @@ GraphRenderingOptions options;
 
 // Holds the graph it builds on; capture-specific building is not needed by
 // this system, so binding is all it does.
-class CCaptureGraphBuilder final : public ICaptureGraphBuilder2 {
+class CCaptureGraphBuilder final
+    : public CSingleInterfaceObject<ICaptureGraphBuilder2, IID_ICaptureGraphBuilder2> {
  public:
   CCaptureGraphBuilder() = default;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_ICaptureGraphBuilder2) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<ICaptureGraphBuilder2*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder* graph) override {
     if (!graph) return E_POINTER;
@@ -51,7 +36,6 @@ class CCaptureGraphBuilder final : public ICaptureGraphBuilder2 {
  private:
   ~CCaptureGraphBuilder() = default;
 
-  std::atomic<ULONG> refs_{1};
   std::mutex lock_;
   ComPtr<IGraphBuilder> graph_;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/com/com_ptr.h"
+#include "platform/com/single_interface_object.h"
 #include "platform/com/utf.h"
 
 namespace {
@@ -76,28 +77,11 @@ class CGstPin final : public IPin, public IGstPin {
 };
 
 // The pads as they were when the walk started or was reset.
-class CPinEnumerator final : public IEnumPins {
+class CPinEnumerator final : public CSingleInterfaceObject<IEnumPins, IID_IEnumPins> {
  public:
   static HRESULT Create(GstElement* element, IEnumPins** pins) {
     *pins = new (std::nothrow) CPinEnumerator(element);
     return *pins ? S_OK : E_OUTOFMEMORY;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IEnumPins) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<IEnumPins*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
@@ -138,7 +122,6 @@ class CPinEnumerator final : public IEnumPins {
     GST_OBJECT_UNLOCK(element_.get());
   }
 
-  std::atomic<ULONG> refs_{1};
   GstObjectPtr<GstElement> element_;
   std::vector<GstObjectPtr<GstPad>> pads_;
   std::size_t next_ = 0;
