@@ -115,9 +115,9 @@ void Finalize(GObject* object) {
   G_OBJECT_CLASS(parentClass)->finalize(object);
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   if (id != PROP_FILTER) {
-    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     return;
   }
   IUnknown* identity = nullptr;
