@@ -281,7 +281,24 @@ void CFilterGraph::DropEntry(Entry& entry) {
     g_signal_handler_disconnect(element, entry.padAddedHandler);
     entry.padAddedHandler = 0;
   }
+  // After Stop a streaming thread may wait in a sink downstream for preroll
+  // while it holds this element's stream lock, which taking the element to
+  // NULL needs: flush what lies downstream to let it go, then end the flush
+  // so the rest of the graph can stream again.
+  std::vector<GstObjectPtr<GstPad>> peers;
+  GstIterator* pads = gst_element_iterate_src_pads(element);
+  GValue item = G_VALUE_INIT;
+  while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+    if (GstPad* peer = gst_pad_get_peer(GST_PAD(g_value_get_object(&item)))) {
+      peers.emplace_back(peer);
+      gst_pad_send_event(peer, gst_event_new_flush_start());
+    }
+    g_value_reset(&item);
+  }
+  g_value_unset(&item);
+  gst_iterator_free(pads);
   gst_element_set_state(element, GST_STATE_NULL);
+  for (const auto& peer : peers) gst_pad_send_event(peer.get(), gst_event_new_flush_stop(TRUE));
   GstObjectPtr<GstObject> parent(gst_element_get_parent(element));
   if (parent.get() == GST_OBJECT(pipeline_)) gst_bin_remove(GST_BIN(pipeline_), element);
   if (entry.video) entry.video->SetOwner(nullptr);
@@ -327,6 +344,7 @@ HRESULT STDMETHODCALLTYPE CFilterGraph::RemoveFilter(IBaseFilter* filter) {
   ComPtr<IUnknown> identity;
   if (FAILED(filter->QueryInterface(IID_IUnknown, identity.PutVoid()))) return E_NOINTERFACE;
   Entry removed;
+  bool empty = false;
   {
     std::lock_guard guard(filtersLock_);
     auto it = std::find_if(entries_.begin(), entries_.end(),
@@ -334,8 +352,13 @@ HRESULT STDMETHODCALLTYPE CFilterGraph::RemoveFilter(IBaseFilter* filter) {
     if (it == entries_.end()) return VFW_E_NOT_IN_GRAPH;
     removed = std::move(*it);
     entries_.erase(it);
+    empty = entries_.empty();
   }
   DropEntry(removed);
+  // Nothing is left to preroll. Left PAUSED, the graph built next would
+  // join a state change that a live source never lets finish: its sinks
+  // wait for preroll while the source waits for PLAYING.
+  if (empty) gst_element_set_state(pipeline_, GST_STATE_READY);
   RefreshPublishedGraph();
   return S_OK;
 }
@@ -661,6 +684,7 @@ HRESULT STDMETHODCALLTYPE CFilterGraph::RenderFile(const OLECHAR* file, const OL
   } else if (context->unrendered > 0) {
     hr = VFW_S_PARTIAL_RENDER;
   }
+  if (SUCCEEDED(hr) && !running_) atStart_ = true;
   RefreshPublishedGraph();
   return hr;
 }
@@ -717,6 +741,7 @@ void CFilterGraph::QueueEvent(long code, LONG_PTR param1, LONG_PTR param2) {
 
 HRESULT STDMETHODCALLTYPE CFilterGraph::Run() {
   running_ = true;
+  atStart_ = false;
   const GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PLAYING);
   RefreshPublishedGraph();
   if (result == GST_STATE_CHANGE_FAILURE) return E_FAIL;
@@ -730,7 +755,9 @@ HRESULT STDMETHODCALLTYPE CFilterGraph::Stop() {
   gst_bin_sync_children_states(GST_BIN(pipeline_));
   // Back to the start, as a stopped graph plays from there; streams that
   // cannot seek (live capture) just stay where they are.
-  gst_element_seek_simple(pipeline_, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0);
+  if (!atStart_.exchange(true)) {
+    gst_element_seek_simple(pipeline_, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0);
+  }
   RefreshPublishedGraph();
   return S_OK;
 }
@@ -809,6 +836,7 @@ HRESULT STDMETHODCALLTYPE CFilterGraph::SetPositions(LONGLONG* current, DWORD cu
   const bool moveStop = stopMode == AM_SEEKING_AbsolutePositioning;
   if ((moveCurrent && !current) || (moveStop && !stop)) return E_POINTER;
   if (!moveCurrent && !moveStop) return S_OK;
+  atStart_ = false;
   if ((moveCurrent && *current < 0) || (moveStop && *stop < 0)) return E_INVALIDARG;
   if (!gst_element_seek(
           pipeline_, 1.0, GST_FORMAT_TIME,

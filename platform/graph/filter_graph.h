@@ -131,6 +131,9 @@ class CFilterGraph final : public IGraphBuilder,
   unsigned lastRenderPass_ = 0;
 
   std::atomic<bool> running_{false};
+  // Prerolled from the start and not moved since: Stop has nothing to
+  // rewind, and a rewind would stream the prerolled data a second time.
+  std::atomic<bool> atStart_{false};
   std::mutex renderLock_;
   bool rendering_ = false;
   HRESULT renderError_ = S_OK;

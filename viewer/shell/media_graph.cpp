@@ -8,6 +8,7 @@
 #include "common/iquorvex.h"
 #include "platform/com/co_create.h"
 #include "platform/com/utf.h"
+#include "viewer/shell/hosted_filter.h"
 
 namespace {
 
@@ -35,8 +36,7 @@ bool IsAudioRendererName(std::u16string_view name) {
 
 }  // namespace
 
-MediaGraph::MediaGraph(IVideoArea* videoArea, IMessageService& messages,
-                       IGraphServices& services)
+MediaGraph::MediaGraph(IVideoArea* videoArea, IMessageService& messages, IGraphServices& services)
     : messages_(messages), services_(services), videoArea_(videoArea) {}
 
 MediaGraph::~MediaGraph() {
@@ -139,8 +139,7 @@ HRESULT MediaGraph::PrepareGraph() {
 
   // A fresh decoder every time: telemetry and history start empty with
   // every file and every capture.
-  HRESULT hr = services_.CreateObject(CLSID_Quorvex, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                      decoderFilter_.PutVoid());
+  HRESULT hr = CreateDecoder();
   if (FAILED(hr)) ShowGraphMessage("Couldn't find the Quorvex filter!  hr=0x%x", hr);
 
   // Adding nothing is what a null filter would give, without asking the
@@ -150,6 +149,15 @@ HRESULT MediaGraph::PrepareGraph() {
     ShowGraphMessage("Failed to add the telemetry decoder to the filter graph  hr=0x%x", hr);
   }
   return hr;
+}
+
+HRESULT MediaGraph::CreateDecoder() {
+  decoderFilter_.Reset();
+  ComPtr<IUnknown> decoder;
+  const HRESULT hr =
+      services_.CreateObject(CLSID_Quorvex, CLSCTX_INPROC_SERVER, IID_IUnknown, decoder.PutVoid());
+  if (FAILED(hr)) return hr;
+  return FilterOfObject(decoder.Get(), decoderFilter_.Put());
 }
 
 HRESULT MediaGraph::EmptyGraph() {

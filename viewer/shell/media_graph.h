@@ -52,6 +52,8 @@ class MediaGraph {
  private:
   // Drops whatever a failed attempt left, so the next starts from nothing.
   void ReleaseGraphInterfaces();
+  // A new decoder instance into decoderFilter.
+  HRESULT CreateDecoder();
 
   IMessageService& messages_;
   IGraphServices& services_;

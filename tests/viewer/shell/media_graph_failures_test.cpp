@@ -43,8 +43,9 @@ TEST_F(Failures, MessagesAreOwnedByTheVideoAreaWithTheirCaptionAndCutAt1023) {
 TEST_F(Failures, RegistrationRefusedFailsThePreparation) {
   Script().Fail("IRunningObjectTable::Register", kOutOfMemory);
   EXPECT_EQ(OpenShortFile(), kOutOfMemory);
-  EXPECT_THAT(messages.Texts(), ElementsAre("Failed to register filter graph with ROT!  hr=0x8007000e",
-                                            "Failed to get video interfaces!  hr=0x8007000e"));
+  EXPECT_THAT(messages.Texts(),
+              ElementsAre("Failed to register filter graph with ROT!  hr=0x8007000e",
+                          "Failed to get video interfaces!  hr=0x8007000e"));
   EXPECT_EQ(graph.RotRegistration(), 0u);
   EXPECT_FALSE(graph.GraphReady());
   EXPECT_EQ(Calls("IGraphBuilder::RenderFile"), 0);
@@ -53,8 +54,9 @@ TEST_F(Failures, RegistrationRefusedFailsThePreparation) {
 TEST_F(Failures, NoRunningObjectTableIsReportedAsEFail) {
   Script().Fail("GetRunningObjectTable", kOutOfMemory);
   EXPECT_EQ(OpenShortFile(), E_FAIL);
-  EXPECT_THAT(messages.Texts(), ElementsAre("Failed to register filter graph with ROT!  hr=0x80004005",
-                                            "Failed to get video interfaces!  hr=0x80004005"));
+  EXPECT_THAT(messages.Texts(),
+              ElementsAre("Failed to register filter graph with ROT!  hr=0x80004005",
+                          "Failed to get video interfaces!  hr=0x80004005"));
 }
 
 TEST_F(Failures, NoMonikerFailsWithItsCode) {
@@ -108,9 +110,10 @@ TEST_F(Failures, UnboundCaptureBuilderStopsThePreparationAndIsNotPublishedTwice)
 TEST_F(Failures, MissingDecoderIsReportedTwiceAndTheFilePlays) {
   Script().Fail(DecoderCreation(), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(OpenShortFile(), S_OK);
-  EXPECT_THAT(messages.Texts(),
-              ElementsAre("Couldn't find the Quorvex filter!  hr=0x80040154",
-                          "Failed to add the telemetry decoder to the filter graph  hr=0x80004003"));
+  EXPECT_THAT(
+      messages.Texts(),
+      ElementsAre("Couldn't find the Quorvex filter!  hr=0x80040154",
+                  "Failed to add the telemetry decoder to the filter graph  hr=0x80004003"));
   EXPECT_FALSE(graph.DecoderFilter());
   EXPECT_EQ(Calls("IGraphBuilder::Disconnect"), 0);
   EXPECT_EQ(Calls("IMediaControl::Run"), 1);
@@ -120,8 +123,9 @@ TEST_F(Failures, MissingDecoderIsReportedTwiceAndTheFilePlays) {
 TEST_F(Failures, DecoderRefusedByTheGraphIsReportedAndPlaybackGoesOn) {
   Script().Fail("IGraphBuilder::AddFilter", kOutOfMemory, 0, 1);
   EXPECT_EQ(OpenShortFile(), S_OK);
-  EXPECT_THAT(messages.Texts(),
-              ElementsAre("Failed to add the telemetry decoder to the filter graph  hr=0x8007000e"));
+  EXPECT_THAT(
+      messages.Texts(),
+      ElementsAre("Failed to add the telemetry decoder to the filter graph  hr=0x8007000e"));
   EXPECT_EQ(Calls("IMediaControl::Run"), 1);
 }
 

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/com/co_create.h"
+#include "platform/com/guid.h"
 #include "platform/com/utf.h"
 #include "platform/graph/graph_objects.h"
 #include "tools/encoder/signal_renderer.h"
@@ -109,7 +111,7 @@ File VideoAndAudioMkv() {
 }
 
 File Asf() {
-  static const File file = Encode(ShortWav(), kShortSeconds, "flight.wmv",
+  static const File file = Encode(ShortWav(), kShortSeconds, "flight.asf",
                                   "AUDIO ! avenc_wmav2 bitrate=192000 ! mux. VIDEO ! videoconvert "
                                   "! avenc_wmv2 ! mux. asfmux name=mux streamable=true");
   return file;
@@ -117,8 +119,9 @@ File Asf() {
 
 File Mpg() {
   static const File file = Encode(ShortWav(), kShortSeconds, "flight.mpg",
-                                  "AUDIO ! twolamemp2enc bitrate=256 ! mux. VIDEO ! videoconvert "
-                                  "! avenc_mpeg2video ! mux. mpegpsmux name=mux");
+                                  "AUDIO ! twolamemp2enc bitrate=192 ! mux. VIDEO ! videorate "
+                                  "! video/x-raw,framerate=25/1 ! videoconvert "
+                                  "! video/x-raw,format=I420 ! mpeg2enc ! mux. mpegpsmux name=mux");
   return file;
 }
 
@@ -157,6 +160,20 @@ void RecordingArea::PostNotify(long message, LONG_PTR instance) {
   lastMessage = message;
   lastInstance = instance;
   ++notifications;
+}
+
+// The script's platform makes registered classes as filters; the decoder
+// library's object is not one until the graph wraps it, so it is made here,
+// under the same scripted name.
+HRESULT ScriptedServices::CreateObject(REFCLSID clsid, DWORD context, REFIID iid, void** object) {
+  if (clsid == CLSID_FilterGraph || clsid == CLSID_CaptureGraphBuilder2 ||
+      clsid == CLSID_SystemDeviceEnum || clsid == CLSID_DSoundRender) {
+    return platform_.CreateObject(clsid, iid, object);
+  }
+  if (object) *object = nullptr;
+  HRESULT scripted;
+  if (Script().Scripted("Create(" + GuidToString(clsid) + ")", {}, &scripted)) return scripted;
+  return CoCreateInstance(clsid, nullptr, context, iid, object);
 }
 
 ComPtr<IQuorvex> ControlOf(IBaseFilter* decoder) {

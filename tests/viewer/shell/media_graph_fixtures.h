@@ -35,7 +35,7 @@ File LongWav();
 File ShortWav();
 // Video and the telemetry as FLAC in Matroska, kLongSeconds.
 File VideoAndAudioMkv();
-// WMV video and WMA audio, kShortSeconds.
+// WMV video and WMA audio in a file named .asf, kShortSeconds.
 File Asf();
 // MPEG-2 video and MPEG-1 layer II audio in a program stream, kShortSeconds.
 File Mpg();
@@ -80,9 +80,7 @@ class RecordingArea final : public IVideoArea {
 class ScriptedServices final : public IGraphServices {
  public:
   ScriptedServices() : platform_(std::make_shared<FailureScript>()) {}
-  HRESULT CreateObject(REFCLSID clsid, DWORD, REFIID iid, void** object) override {
-    return platform_.CreateObject(clsid, iid, object);
-  }
+  HRESULT CreateObject(REFCLSID clsid, DWORD context, REFIID iid, void** object) override;
   HRESULT GetRunningObjectTable(IRunningObjectTable** table) override {
     return platform_.GetRunningObjectTable(table);
   }

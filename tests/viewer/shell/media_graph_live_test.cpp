@@ -12,6 +12,11 @@
 
 namespace {
 
+void PlayIntoTheSoundServer(const media::File& wav) {
+  const std::string play = "paplay --device=vistaro \"" + wav.path.string() + "\"";
+  ASSERT_EQ(std::system(play.c_str()), 0) << play;
+}
+
 TEST(LiveCapture, TelemetryPlayedIntoTheSoundServerIsDecoded) {
   if (!media::StartSoundServer()) GTEST_SKIP() << "PulseAudio is unavailable; nothing to capture";
   const media::File wav = media::ShortWav();
@@ -26,8 +31,7 @@ TEST(LiveCapture, TelemetryPlayedIntoTheSoundServerIsDecoded) {
   EXPECT_FALSE(area.shown);
 
   // The capture is already running: nothing played is lost to its start.
-  const std::string play = "paplay --device=vistaro \"" + wav.path.string() + "\"";
-  ASSERT_EQ(std::system(play.c_str()), 0) << play;
+  PlayIntoTheSoundServer(wav);
   EXPECT_TRUE(WaitForFrames(graph.DecoderFilter(), wav.frames, 5));
   const PacketCounts counts = CountsOf(graph.DecoderFilter());
   EXPECT_EQ(counts.good, wav.frames);
@@ -48,6 +52,8 @@ TEST(LiveCapture, AlternatesWithFilePlayback) {
   EXPECT_NE(graph.DecoderFilter(), fileDecoder.Get());
   EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, 0);
   ASSERT_TRUE(SUCCEEDED(graph.StartLiveCapture()));
+  PlayIntoTheSoundServer(media::ShortWav());
+  EXPECT_TRUE(WaitForFrames(graph.DecoderFilter(), media::ShortWav().frames, 5));
   ASSERT_EQ(graph.OpenMediaFile(Wide(media::ShortWav().path)), S_OK);
   ASSERT_TRUE(WaitForCompletion(graph, 30));
   EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, media::ShortWav().frames);

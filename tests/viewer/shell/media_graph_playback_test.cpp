@@ -20,7 +20,7 @@ class Playback : public ::testing::Test {
   // Opens, plays to the end and checks that every frame came through.
   void PlayToTheEnd(const media::File& file, int tolerance = 0) {
     ASSERT_EQ(graph.OpenMediaFile(Wide(file.path)), S_OK);
-    ASSERT_TRUE(WaitForCompletion(graph, 30)) << file.path;
+    ASSERT_TRUE(WaitForCompletion(graph, 20)) << file.path;
     const PacketCounts counts = CountsOf(graph.DecoderFilter());
     EXPECT_GE(counts.good, file.frames - tolerance) << file.path;
     EXPECT_LE(counts.good, file.frames) << file.path;
@@ -61,8 +61,9 @@ TEST_F(Playback, AsfFileGetsTheDecoderSplicedIn) {
   EXPECT_GT(area.frames, 0);
 }
 
+// Layer II at this rate costs a few frames wherever it is decoded.
 TEST_F(Playback, MpegProgramStreamDecodes) {
-  PlayToTheEnd(media::Mpg(), 1);
+  PlayToTheEnd(media::Mpg(), 3);
   EXPECT_TRUE(messages.shown.empty());
   EXPECT_GT(area.frames, 0);
 }
