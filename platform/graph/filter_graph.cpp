@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/user_folder.h"
+#include "platform/com/single_interface_object.h"
 #include "platform/com/utf.h"
 #include "platform/file/atomic_file.h"
 #include "platform/filter/element_host.h"
@@ -106,30 +107,13 @@ std::string FileNameOf(const std::string& path) {
 // The filters as they were when the walk started or was reset, so that a
 // walk survives the graph changing under it (filters removed, converters
 // added by a connection).
-class CFilterEnumerator final : public IEnumFilters {
+class CFilterEnumerator final : public CSingleInterfaceObject<IEnumFilters, IID_IEnumFilters> {
  public:
   using Snapshot = std::function<std::vector<ComPtr<IBaseFilter>>()>;
 
   static HRESULT Create(Snapshot snapshot, IEnumFilters** filters) {
     *filters = new (std::nothrow) CFilterEnumerator(std::move(snapshot));
     return *filters ? S_OK : E_OUTOFMEMORY;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IEnumFilters) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<IEnumFilters*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, IBaseFilter** filters, ULONG* fetched) override {
@@ -154,7 +138,6 @@ class CFilterEnumerator final : public IEnumFilters {
       : snapshot_(std::move(snapshot)), filters_(snapshot_()) {}
   ~CFilterEnumerator() = default;
 
-  std::atomic<ULONG> refs_{1};
   Snapshot snapshot_;
   std::vector<ComPtr<IBaseFilter>> filters_;
   std::size_t next_ = 0;
