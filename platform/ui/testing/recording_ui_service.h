@@ -1,0 +1,60 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+#include "platform/ui/ui_service.h"
+
+namespace ui::testing {
+
+// Records every box the dialogs show and answers file dialogs from a
+// script (cancel when the script is empty).
+class RecordingUiService final : public IUiService {
+ public:
+  struct Message {
+    QWidget* owner;
+    QString text;
+    QString caption;
+    MessageIcon icon;
+  };
+  struct FileDialog {
+    bool save;
+    QWidget* owner;
+    QString fileName;
+    QString defaultExtension;
+    QString filter;
+  };
+
+  int MessageBox(QWidget* owner, const QString& text, const QString& caption,
+                 MessageIcon icon) override {
+    messages.push_back({owner, text, caption, icon});
+    return IDOK;
+  }
+  std::optional<QString> GetOpenFileName(QWidget* owner, const QString& filter) override {
+    fileDialogs.push_back({false, owner, {}, {}, filter});
+    return NextAnswer();
+  }
+  std::optional<QString> GetSaveFileName(QWidget* owner, const QString& fileName,
+                                         const QString& defaultExtension,
+                                         const QString& filter) override {
+    fileDialogs.push_back({true, owner, fileName, defaultExtension, filter});
+    return NextAnswer();
+  }
+
+  std::vector<Message> messages;
+  std::vector<FileDialog> fileDialogs;
+  std::deque<std::optional<QString>> fileAnswers;
+
+ private:
+  std::optional<QString> NextAnswer() {
+    std::optional<QString> answer;
+    if (!fileAnswers.empty()) {
+      answer.swap(fileAnswers.front());
+      fileAnswers.pop_front();
+    }
+    return answer;
+  }
+};
+
+}  // namespace ui::testing
