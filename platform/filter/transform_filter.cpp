@@ -2,6 +2,8 @@
 
 #include <gst/gst.h>
 
+#include <utility>
+
 #include "platform/filter/gst_transform_element.h"
 
 namespace {
@@ -17,12 +19,43 @@ CTransformFilter::CTransformFilter(const char* objectName, IUnknown* outer, REFC
   g_weak_ref_init(&element_, nullptr);
 }
 
+// A kept element holds a reference to the filter, so none is kept by now.
 CTransformFilter::~CTransformFilter() { g_weak_ref_clear(&element_); }
 
 HRESULT CTransformFilter::NonDelegatingQueryInterface(REFIID iid, void** object) {
   if (!object) return E_POINTER;
   if (iid == IID_IGstElementHost) return GetInterface(static_cast<IGstElementHost*>(this), object);
+  if (iid == IID_IBaseFilter || iid == IID_IGstFilterElement) {
+    return QueryFilterInterface(iid, object);
+  }
   return CUnknown::NonDelegatingQueryInterface(iid, object);
+}
+
+ULONG CTransformFilter::NonDelegatingRelease() {
+  // Two references left while the filter keeps its element: the caller's
+  // and the element's. Letting the element go is always safe (the filter
+  // then only tracks it); unless somebody else holds the element too, it
+  // goes now and releases its reference, and the caller's is the last.
+  if (NonDelegatingRefCount() == 2) {
+    GstElement* kept = nullptr;
+    {
+      std::lock_guard lock(elementLock_);
+      kept = std::exchange(ownElement_, nullptr);
+    }
+    if (kept) gst_object_unref(kept);
+  }
+  return CUnknown::NonDelegatingRelease();
+}
+
+GstElement* CTransformFilter::AcquireElement() {
+  std::lock_guard lock(elementLock_);
+  if (auto* existing = static_cast<GstElement*>(g_weak_ref_get(&element_))) return existing;
+  if (!elementInfo_) return nullptr;
+  GstElement* made = NewTransformElement(*elementInfo_, this);
+  if (!made) return nullptr;
+  gst_object_ref_sink(made);
+  if (!IsAggregated()) ownElement_ = GST_ELEMENT(gst_object_ref(made));
+  return made;
 }
 
 HRESULT CTransformFilter::SetMediaType(PIN_DIRECTION, const CMediaType*) { return S_OK; }

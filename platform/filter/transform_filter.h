@@ -11,6 +11,7 @@
 #include "platform/filter/media_sample.h"
 #include "platform/filter/media_type.h"
 #include "platform/filter/unknown_base.h"
+#include "platform/graph/gst_filter.h"
 
 struct TransformElementInfo;
 
@@ -49,7 +50,19 @@ class CTransformPin {
 //
 // Connection and allocation run under the filter lock, Receive under the
 // receive lock, so calls of one kind never overlap.
-class CTransformFilter : public CUnknown, public IGstElementHost {
+//
+// The filter is also an IBaseFilter over the element that runs it, so a
+// filter made by class identifier goes into a media graph as it is. When
+// nobody else has made its element yet (IGstElementHost::CreateElement, or
+// GStreamer making the element, which then makes the filter), the filter
+// makes one the first time it is asked for its pins or its element, and
+// keeps it for as long as it lives, so that its pins stay the same pads
+// before and after it joins a graph. That element holds a reference to the
+// filter too; when the two hold only each other the filter lets the element
+// go, and both are gone. An aggregated filter cannot tell its outer
+// object's count, so it does not keep the element: it lives as long as
+// somebody else holds it.
+class CTransformFilter : public CUnknown, public IGstElementHost, public CGstFilterBase {
  public:
   // `element` describes the GStreamer element that hosts filters of this
   // class (null: CreateElement gives E_NOTIMPL).
@@ -58,8 +71,10 @@ class CTransformFilter : public CUnknown, public IGstElementHost {
 
   DECLARE_IUNKNOWN
 
-  // IID_IGstElementHost, then CUnknown's.
+  // IID_IGstElementHost, IID_IBaseFilter, IID_IGstFilterElement, then
+  // CUnknown's.
   HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE NonDelegatingRelease() override;
 
   virtual HRESULT CheckInputType(const CMediaType* mediaType) = 0;
   virtual HRESULT CheckTransform(const CMediaType* input, const CMediaType* output) = 0;
@@ -98,6 +113,9 @@ class CTransformFilter : public CUnknown, public IGstElementHost {
  protected:
   ~CTransformFilter() override;
 
+  // The element that runs the filter, made now when there is none.
+  GstElement* AcquireElement() override;
+
  private:
   const CLSID clsid_;
   const TransformElementInfo* const elementInfo_;
@@ -107,5 +125,8 @@ class CTransformFilter : public CUnknown, public IGstElementHost {
   CTransformPin input_{u"XForm In", PINDIR_INPUT};
   CTransformPin output_{u"XForm Out", PINDIR_OUTPUT};
   bool sampleSkipped_ = false;
+  // Under elementLock_: the element, whoever made it; the one the filter
+  // made for itself and keeps.
   GWeakRef element_;
+  GstElement* ownElement_ = nullptr;
 };

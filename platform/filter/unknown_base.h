@@ -51,6 +51,10 @@ class CUnknown : public INonDelegatingUnknown {
   // interface's AddRef is.
   static HRESULT GetInterface(IUnknown* iface, void** object);
 
+  // The object's own count (not the outer object's); only a snapshot.
+  ULONG NonDelegatingRefCount() const { return refs_.load(); }
+  bool IsAggregated() const { return owner_ != &inner_; }
+
  private:
   class Inner final : public IUnknown {
    public:

@@ -15,7 +15,6 @@
 #include "platform/com/single_interface_object.h"
 #include "platform/com/utf.h"
 #include "platform/file/atomic_file.h"
-#include "platform/filter/element_host.h"
 #include "platform/graph/graph_objects.h"
 #include "platform/graph/gst_filter.h"
 #include "platform/graph/renderers.h"
@@ -165,19 +164,22 @@ HRESULT CFilterGraph::Create(REFIID iid, void** object) {
 }
 
 CFilterGraph::CFilterGraph()
-    : pipeline_(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr)))) {
-  BindGraphToPipeline(pipeline_, AsFilterGraph(this));
+    : pipeline_(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr)))),
+      weak_(ComPtr<CWeakGraph>::Attach(new (std::nothrow) CWeakGraph(this))) {
   GstObjectPtr<GstBus> bus(gst_element_get_bus(pipeline_));
   gst_bus_set_sync_handler(bus.get(), &CFilterGraph::OnBusMessage, this, nullptr);
 }
 
 CFilterGraph::~CFilterGraph() {
+  // First, so that no filter hands out a reference to this graph from now.
+  if (weak_) weak_->Forget();
   gst_element_set_state(pipeline_, GST_STATE_NULL);
   GstObjectPtr<GstBus> bus(gst_element_get_bus(pipeline_));
   gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
   for (Entry& entry : entries_) {
     if (entry.padAddedHandler)
       g_signal_handler_disconnect(entry.element.get(), entry.padAddedHandler);
+    entry.filter->JoinFilterGraph(nullptr, nullptr);
   }
   for (const auto& [_, path] : publishedFiles_) {
     std::error_code ignored;
@@ -205,6 +207,8 @@ HRESULT STDMETHODCALLTYPE CFilterGraph::QueryInterface(REFIID iid, void** object
     *object = static_cast<IVideoWindow*>(this);
   } else if (iid == IID_IRunningObjectNotify) {
     *object = static_cast<IRunningObjectNotify*>(this);
+  } else if (iid == IID_IWeakReferenceSource) {
+    *object = static_cast<IWeakReferenceSource*>(this);
   } else {
     *object = nullptr;
     return E_NOINTERFACE;
@@ -217,15 +221,45 @@ ULONG STDMETHODCALLTYPE CFilterGraph::AddRef() { return ++refs_; }
 
 ULONG STDMETHODCALLTYPE CFilterGraph::Release() {
   const ULONG left = --refs_;
-  if (left != 0) return left;
-  {
-    std::lock_guard guard(GraphBindingLock());
-    // A filter may have found the graph through its pipeline meanwhile.
-    if (refs_.load() != 0) return refs_.load();
-    BindGraphToPipeline(pipeline_, nullptr);
+  if (left == 0) delete this;
+  return left;
+}
+
+bool CFilterGraph::AddRefUnlessGone() {
+  ULONG current = refs_.load();
+  while (current != 0) {
+    if (refs_.compare_exchange_weak(current, current + 1)) return true;
   }
-  delete this;
-  return 0;
+  return false;
+}
+
+HRESULT STDMETHODCALLTYPE CFilterGraph::GetWeakReference(IWeakReference** weak) {
+  if (!weak) return E_POINTER;
+  *weak = ComPtr<CWeakGraph>(weak_).Detach();
+  return *weak ? S_OK : E_OUTOFMEMORY;
+}
+
+CFilterGraph::CWeakGraph::CWeakGraph(CFilterGraph* graph) : graph_(graph) {}
+
+HRESULT STDMETHODCALLTYPE CFilterGraph::CWeakGraph::Resolve(REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  CFilterGraph* graph = nullptr;
+  {
+    // The graph's destructor waits here before it frees anything, and a
+    // graph whose count has reached zero is never counted up again.
+    std::lock_guard guard(lock_);
+    if (graph_ && graph_->AddRefUnlessGone()) graph = graph_;
+  }
+  if (!graph) return E_FAIL;
+  const HRESULT hr = graph->QueryInterface(iid, object);
+  graph->Release();
+  return hr;
+}
+
+void CFilterGraph::CWeakGraph::Forget() {
+  std::lock_guard guard(lock_);
+  graph_ = nullptr;
 }
 
 // ---- Filters ------------------------------------------------------------
@@ -254,12 +288,16 @@ HRESULT CFilterGraph::AddEntry(Entry entry, const OLECHAR* name) {
   }
   if (!gst_object_set_name(GST_OBJECT(entry.element.get()), unique.c_str())) return E_FAIL;
   if (!gst_bin_add(GST_BIN(pipeline_), entry.element.get())) return E_FAIL;
+  // Under the lock, so that a removal cannot tell the filter it left before
+  // it hears that it joined.
+  entry.filter->JoinFilterGraph(AsFilterGraph(this), Utf8ToUtf16(unique).c_str());
   entries_.push_back(std::move(entry));
   return unique == base ? S_OK : VFW_S_DUPLICATE_NAME;
 }
 
 void CFilterGraph::DropEntry(Entry& entry) {
   GstElement* element = entry.element.get();
+  entry.filter->JoinFilterGraph(nullptr, nullptr);
   if (entry.padAddedHandler) {
     g_signal_handler_disconnect(element, entry.padAddedHandler);
     entry.padAddedHandler = 0;
@@ -307,15 +345,6 @@ HRESULT STDMETHODCALLTYPE CFilterGraph::AddFilter(IBaseFilter* filter, const OLE
   entry.filter = ComPtr<IBaseFilter>(filter);
   if (FAILED(filter->QueryInterface(IID_IUnknown, entry.identity.PutVoid()))) return E_NOINTERFACE;
   entry.element = ElementOfFilter(filter);
-  if (!entry.element) {
-    // A filter that only knows how to make its element.
-    ComPtr<IGstElementHost> host;
-    GstElement* made = nullptr;
-    if (SUCCEEDED(filter->QueryInterface(IID_IGstElementHost, host.PutVoid())) &&
-        SUCCEEDED(host->CreateElement(&made)) && made) {
-      entry.element.reset(GST_ELEMENT(gst_object_ref_sink(made)));
-    }
-  }
   if (!entry.element) return E_NOINTERFACE;
   const HRESULT hr = AddEntry(std::move(entry), name);
   RefreshPublishedGraph();
@@ -667,7 +696,6 @@ HRESULT STDMETHODCALLTYPE CFilterGraph::RenderFile(const OLECHAR* file, const OL
   } else if (context->unrendered > 0) {
     hr = VFW_S_PARTIAL_RENDER;
   }
-  if (SUCCEEDED(hr) && !running_) atStart_ = true;
   RefreshPublishedGraph();
   return hr;
 }
@@ -724,7 +752,6 @@ void CFilterGraph::QueueEvent(long code, LONG_PTR param1, LONG_PTR param2) {
 
 HRESULT STDMETHODCALLTYPE CFilterGraph::Run() {
   running_ = true;
-  atStart_ = false;
   const GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PLAYING);
   RefreshPublishedGraph();
   if (result == GST_STATE_CHANGE_FAILURE) return E_FAIL;
@@ -736,11 +763,8 @@ HRESULT STDMETHODCALLTYPE CFilterGraph::Stop() {
   const GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
   if (result == GST_STATE_CHANGE_FAILURE) return E_FAIL;
   gst_bin_sync_children_states(GST_BIN(pipeline_));
-  // Back to the start, as a stopped graph plays from there; streams that
-  // cannot seek (live capture) just stay where they are.
-  if (!atStart_.exchange(true)) {
-    gst_element_seek_simple(pipeline_, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0);
-  }
+  // A stopped graph keeps its place, so Run goes on from there: going back
+  // to the start would feed the decoder the same telemetry twice.
   RefreshPublishedGraph();
   return S_OK;
 }
@@ -819,7 +843,6 @@ HRESULT STDMETHODCALLTYPE CFilterGraph::SetPositions(LONGLONG* current, DWORD cu
   const bool moveStop = stopMode == AM_SEEKING_AbsolutePositioning;
   if ((moveCurrent && !current) || (moveStop && !stop)) return E_POINTER;
   if (!moveCurrent && !moveStop) return S_OK;
-  atStart_ = false;
   if ((moveCurrent && *current < 0) || (moveStop && *stop < 0)) return E_INVALIDARG;
   if (!gst_element_seek(
           pipeline_, 1.0, GST_FORMAT_TIME,

@@ -13,6 +13,8 @@
 
 #include "platform/com/com_ptr.h"
 #include "platform/com/running_object_table.h"
+#include "platform/com/single_interface_object.h"
+#include "platform/com/weak_reference.h"
 #include "platform/filter/gst_ptr.h"
 #include "platform/graph/graph_interfaces.h"
 
@@ -28,7 +30,8 @@ class CFilterGraph final : public IGraphBuilder,
                            public IMediaEventEx,
                            public IMediaSeeking,
                            public IVideoWindow,
-                           public IRunningObjectNotify {
+                           public IRunningObjectNotify,
+                           public IWeakReferenceSource {
  public:
   static HRESULT Create(REFIID iid, void** object);
 
@@ -77,7 +80,21 @@ class CFilterGraph final : public IGraphBuilder,
   void STDMETHODCALLTYPE OnRegistered(DWORD cookie, const OLECHAR* displayName) override;
   void STDMETHODCALLTYPE OnRevoked(DWORD cookie) override;
 
+  // IWeakReferenceSource: how the filters in the graph find it again.
+  HRESULT STDMETHODCALLTYPE GetWeakReference(IWeakReference** weak) override;
+
  private:
+  class CWeakGraph final : public CSingleInterfaceObject<IWeakReference, IID_IWeakReference> {
+   public:
+    explicit CWeakGraph(CFilterGraph* graph);
+    HRESULT STDMETHODCALLTYPE Resolve(REFIID iid, void** object) override;
+    // From the graph's destructor: nothing resolves to it any more.
+    void Forget();
+
+   private:
+    std::mutex lock_;
+    CFilterGraph* graph_;
+  };
   struct Entry {
     ComPtr<IBaseFilter> filter;
     ComPtr<IUnknown> identity;
@@ -96,6 +113,9 @@ class CFilterGraph final : public IGraphBuilder,
 
   CFilterGraph();
   ~CFilterGraph();
+
+  // A reference, unless the last one is already gone.
+  bool AddRefUnlessGone();
 
   static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer self);
   static void OnPadAdded(GstElement* element, GstPad* pad, gpointer context);
@@ -125,15 +145,13 @@ class CFilterGraph final : public IGraphBuilder,
 
   std::atomic<ULONG> refs_{1};
   GstElement* const pipeline_;
+  const ComPtr<CWeakGraph> weak_;
 
   std::recursive_mutex filtersLock_;
   std::vector<Entry> entries_;
   unsigned lastRenderPass_ = 0;
 
   std::atomic<bool> running_{false};
-  // Prerolled from the start and not moved since: Stop has nothing to
-  // rewind, and a rewind would stream the prerolled data a second time.
-  std::atomic<bool> atStart_{false};
   std::mutex renderLock_;
   bool rendering_ = false;
   HRESULT renderError_ = S_OK;

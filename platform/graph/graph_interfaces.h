@@ -111,6 +111,11 @@ struct IBaseFilter : IUnknown {
   // VFW_E_NOT_FOUND when the filter has no pin with that identifier.
   virtual HRESULT STDMETHODCALLTYPE FindPin(const OLECHAR* id, IPin** pin) = 0;
   virtual HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO* info) = 0;
+  // Called by the graph only: the filter joined `graph` under `name`, or
+  // left its graph (both null). The filter must not keep a reference to the
+  // graph, which holds the filter; a graph that offers
+  // IWeakReferenceSource can be found again through its weak reference.
+  virtual HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph* graph, const OLECHAR* name) = 0;
 
  protected:
   ~IBaseFilter() = default;

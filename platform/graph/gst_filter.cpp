@@ -127,11 +127,6 @@ class CPinEnumerator final : public CSingleInterfaceObject<IEnumPins, IID_IEnumP
   std::size_t next_ = 0;
 };
 
-GQuark GraphQuark() {
-  static const GQuark quark = g_quark_from_static_string("vistaro-filter-graph");
-  return quark;
-}
-
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE CGstFilterBase::EnumPins(IEnumPins** pins) {
@@ -157,17 +152,43 @@ HRESULT STDMETHODCALLTYPE CGstFilterBase::QueryFilterInfo(FILTER_INFO* info) {
   if (!info) return E_POINTER;
   info->achName[0] = 0;
   info->pGraph = nullptr;
+  std::u16string text;
+  ComPtr<IWeakReference> graph;
+  {
+    std::lock_guard guard(joinLock_);
+    if (joined_) {
+      text = joinedName_;
+      graph = graph_;
+    }
+  }
   GstObjectPtr<GstElement> element(AcquireElement());
   if (!element) return E_UNEXPECTED;
-  GCharPtr name(gst_element_get_name(element.get()));
-  const std::u16string text = Utf8ToUtf16(name ? name.get() : "");
+  if (text.empty()) {
+    GCharPtr name(gst_element_get_name(element.get()));
+    text = Utf8ToUtf16(name ? name.get() : "");
+  }
   const std::size_t length = std::min(text.size(), std::size(info->achName) - 1);
   std::copy_n(text.data(), length, info->achName);
   info->achName[length] = 0;
-  GstObjectPtr<GstObject> parent(gst_element_get_parent(element.get()));
-  if (parent && GST_IS_PIPELINE(parent.get())) {
-    info->pGraph = GraphOfPipeline(GST_ELEMENT(parent.get()));
+  // Resolved outside the lock: the graph may be on its way out on another
+  // thread, and then there is simply no graph to give.
+  if (graph) graph->Resolve(IID_IFilterGraph, reinterpret_cast<void**>(&info->pGraph));
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CGstFilterBase::JoinFilterGraph(IFilterGraph* graph,
+                                                          const OLECHAR* name) {
+  ComPtr<IWeakReference> weak;
+  if (graph) {
+    ComPtr<IWeakReferenceSource> source;
+    if (SUCCEEDED(graph->QueryInterface(IID_IWeakReferenceSource, source.PutVoid())) && source) {
+      source->GetWeakReference(weak.Put());
+    }
   }
+  std::lock_guard guard(joinLock_);
+  joined_ = graph != nullptr;
+  joinedName_ = graph && name ? std::u16string(name) : std::u16string();
+  graph_ = std::move(weak);
   return S_OK;
 }
 
@@ -241,20 +262,4 @@ GstObjectPtr<GstPad> PadOfPin(IPin* pin) {
   GstPad* pad = nullptr;
   if (FAILED(gstPin->GetPad(&pad))) return nullptr;
   return GstObjectPtr<GstPad>(pad);
-}
-
-std::mutex& GraphBindingLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-IFilterGraph* GraphOfPipeline(GstElement* pipeline) {
-  std::lock_guard guard(GraphBindingLock());
-  auto* graph = static_cast<IFilterGraph*>(g_object_get_qdata(G_OBJECT(pipeline), GraphQuark()));
-  if (graph) graph->AddRef();
-  return graph;
-}
-
-void BindGraphToPipeline(GstElement* pipeline, IFilterGraph* graph) {
-  g_object_set_qdata(G_OBJECT(pipeline), GraphQuark(), graph);
 }

@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 
+#include "platform/com/com_ptr.h"
+#include "platform/com/weak_reference.h"
 #include "platform/filter/gst_ptr.h"
 #include "platform/graph/graph_interfaces.h"
 
@@ -41,13 +44,21 @@ struct IGstPin : IUnknown {
 // inherit: the object keeps its own IUnknown (and lifetime) and answers
 // IID_IBaseFilter and IID_IGstFilterElement through QueryFilterInterface.
 // Pins are made on demand; each holds its pad.
+//
+// The decoder library builds this in too, and a library loaded at run time
+// has its own copy of every static: so nothing here is shared between
+// filters or with the graph. A filter works on its own element and pads,
+// and knows its graph only through what the graph told it in
+// JoinFilterGraph.
 class CGstFilterBase : public IBaseFilter, public IGstFilterElement {
  public:
   // IBaseFilter
   HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins** pins) override;
   HRESULT STDMETHODCALLTYPE FindPin(const OLECHAR* id, IPin** pin) override;
-  // The name is the element's; the graph is the one whose pipeline holds it.
+  // The name the graph gave (the element's outside a graph) and the graph,
+  // while it lives.
   HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO* info) override;
+  HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph* graph, const OLECHAR* name) override;
 
   // IGstFilterElement
   HRESULT STDMETHODCALLTYPE GetElement(GstElement** element) override;
@@ -63,6 +74,12 @@ class CGstFilterBase : public IBaseFilter, public IGstFilterElement {
   // For the object's QueryInterface: IID_IBaseFilter and
   // IID_IGstFilterElement, with a reference; E_NOINTERFACE for others.
   HRESULT QueryFilterInterface(REFIID iid, void** object);
+
+ private:
+  std::mutex joinLock_;
+  bool joined_ = false;
+  std::u16string joinedName_;
+  ComPtr<IWeakReference> graph_;
 };
 
 // A filter that wraps an element made elsewhere.
@@ -94,12 +111,3 @@ HRESULT CreateGstPin(GstPad* pad, IPin** pin);
 // them; empty otherwise.
 GstObjectPtr<GstElement> ElementOfFilter(IBaseFilter* filter);
 GstObjectPtr<GstPad> PadOfPin(IPin* pin);
-
-// The filter graph whose pipeline this is, with a reference; null if none.
-IFilterGraph* GraphOfPipeline(GstElement* pipeline);
-// The graph marks its pipeline with itself. Under this lock the mark is
-// read and the graph's reference taken, and the graph decides that its last
-// reference is gone and removes the mark, so that no reference is taken to
-// a graph on its way out.
-std::mutex& GraphBindingLock();
-void BindGraphToPipeline(GstElement* pipeline, IFilterGraph* graph);

@@ -3,6 +3,8 @@
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/com/utf.h"
@@ -61,6 +63,15 @@ GstElement* MakeBin(std::initializer_list<GstElement*> elements, const std::stri
   return bin;
 }
 
+// What the video sink's callbacks reach. It is filled on the streaming
+// thread that renders the stream and read on the one that streams into the
+// sink, ordered only by GStreamer's locks; its own lock, taken on both
+// sides, states the order in this code itself, where checkers see it.
+struct OutputLink {
+  std::mutex lock;
+  std::shared_ptr<VideoOutput> output;
+};
+
 GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
   GstSamplePtr sample(gst_app_sink_pull_sample(sink));
   if (!sample) return GST_FLOW_EOS;
@@ -79,14 +90,19 @@ GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
   if (GST_BUFFER_PTS_IS_VALID(buffer)) {
     frame.timestamp = static_cast<LONGLONG>(GST_BUFFER_PTS(buffer) / 100);
   }
-  (*static_cast<std::shared_ptr<VideoOutput>*>(data))->Present(frame);
+  std::shared_ptr<VideoOutput> output;
+  {
+    auto* link = static_cast<OutputLink*>(data);
+    std::lock_guard guard(link->lock);
+    output = link->output;
+  }
+  if (output) output->Present(frame);
   gst_video_frame_unmap(&mapped);
   return GST_FLOW_OK;
 }
 
 void ForgetOutput(gpointer data) {
-  std::unique_ptr<std::shared_ptr<VideoOutput>> owned(
-      static_cast<std::shared_ptr<VideoOutput>*>(data));
+  std::unique_ptr<OutputLink> owned(static_cast<OutputLink*>(data));
 }
 
 GQuark ConvertsInputQuark() {
@@ -126,11 +142,14 @@ GstElement* MakeVideoRenderer(std::shared_ptr<VideoOutput> output) {
     g_object_set(sink, "caps", caps.get(), "sync",
                  CurrentGraphRenderingOptions().realTime ? TRUE : FALSE, "max-buffers", 2u,
                  nullptr);
+    auto link = std::make_unique<OutputLink>();
+    {
+      std::lock_guard guard(link->lock);
+      link->output = std::move(output);
+    }
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = OnNewSample;
-    gst_app_sink_set_callbacks(
-        GST_APP_SINK(sink), &callbacks,
-        std::make_unique<std::shared_ptr<VideoOutput>>(std::move(output)).release(), ForgetOutput);
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, link.release(), ForgetOutput);
   }
   GstElement* bin = MakeBin({Make("videoconvert"), sink}, PadName(kVideoRendererPinId), false);
   MarkConvertsInput(bin);

@@ -142,19 +142,6 @@ std::vector<std::string> FilterNames(IGraphBuilder* graph) {
   return names;
 }
 
-ComPtr<IBaseFilter> FindFilter(IGraphBuilder* graph, const std::string& name) {
-  ComPtr<IEnumFilters> filters;
-  if (FAILED(graph->EnumFilters(filters.Put()))) return nullptr;
-  ComPtr<IBaseFilter> filter;
-  while (filters->Next(1, filter.Put(), nullptr) == S_OK) {
-    FILTER_INFO info{};
-    if (FAILED(filter->QueryFilterInfo(&info))) continue;
-    if (info.pGraph) info.pGraph->Release();
-    if (Utf16ToUtf8(info.achName) == name) return filter;
-  }
-  return nullptr;
-}
-
 ComPtr<IPin> Pin(IBaseFilter* filter, const char16_t* id) {
   ComPtr<IPin> pin;
   if (filter) filter->FindPin(id, pin.Put());
@@ -170,15 +157,6 @@ ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
     if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction) return pin;
   }
   return nullptr;
-}
-
-std::string PeerElementName(IPin* pin) {
-  ComPtr<IPin> peer;
-  if (!pin || FAILED(pin->ConnectedTo(peer.Put()))) return {};
-  GstObjectPtr<GstPad> pad = PadOfPin(peer.Get());
-  GstObjectPtr<GstElement> element(pad ? gst_pad_get_parent_element(pad.get()) : nullptr);
-  GCharPtr name(element ? gst_element_get_name(element.get()) : nullptr);
-  return name ? name.get() : "";
 }
 
 bool WaitForEvent(IGraphBuilder* graph, long code, double seconds, LONG_PTR* param1) {
@@ -205,6 +183,9 @@ BufferCounter::BufferCounter(IPin* pin) {
     return;
   }
   pad_ = pad.release();
+  // The probe runs on a streaming thread that GStreamer's own locks order
+  // after this one; an atomic store makes that order visible here too.
+  count_.store(0);
   probe_ = gst_pad_add_probe(
       pad_, GST_PAD_PROBE_TYPE_BUFFER,
       [](GstPad*, GstPadProbeInfo*, gpointer count) {

@@ -10,6 +10,7 @@
 
 #include "platform/com/com_ptr.h"
 #include "platform/graph/graph_interfaces.h"
+#include "platform/graph/testing/graph_lookup.h"
 
 // Media files made once per test run from generated telemetry and
 // GStreamer's own encoders, and small helpers over the graph interfaces.
@@ -36,11 +37,8 @@ ComPtr<IGraphBuilder> NewGraph();
 // "audiotestsrc num-buffers=10".
 ComPtr<IBaseFilter> ElementFilter(const char* description);
 std::vector<std::string> FilterNames(IGraphBuilder* graph);
-ComPtr<IBaseFilter> FindFilter(IGraphBuilder* graph, const std::string& name);
 ComPtr<IPin> Pin(IBaseFilter* filter, const char16_t* id);
 ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction);
-// The element behind a pin's other end; null when not connected.
-std::string PeerElementName(IPin* pin);
 // Waits for an event of `code`; false after `seconds`.
 bool WaitForEvent(IGraphBuilder* graph, long code, double seconds, LONG_PTR* param1 = nullptr);
 

@@ -8,7 +8,6 @@
 #include "common/iquorvex.h"
 #include "platform/com/co_create.h"
 #include "platform/com/utf.h"
-#include "viewer/shell/hosted_filter.h"
 
 namespace {
 
@@ -153,11 +152,8 @@ HRESULT MediaGraph::PrepareGraph() {
 
 HRESULT MediaGraph::CreateDecoder() {
   decoderFilter_.Reset();
-  ComPtr<IUnknown> decoder;
-  const HRESULT hr =
-      services_.CreateObject(CLSID_Quorvex, CLSCTX_INPROC_SERVER, IID_IUnknown, decoder.PutVoid());
-  if (FAILED(hr)) return hr;
-  return FilterOfObject(decoder.Get(), decoderFilter_.Put());
+  return services_.CreateObject(CLSID_Quorvex, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                decoderFilter_.PutVoid());
 }
 
 HRESULT MediaGraph::EmptyGraph() {

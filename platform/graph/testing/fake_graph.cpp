@@ -197,6 +197,9 @@ class FakeFilter final : public Wrapper<FakeFilter, IBaseFilter>, public IBaseFi
     SCRIPTED("IBaseFilter::QueryFilterInfo", RESULT, Name());
     return real_->QueryFilterInfo(info);
   }
+  HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph* graph, const OLECHAR* name) override {
+    return real_->JoinFilterGraph(graph, name);
+  }
 
  private:
   std::string Name() {

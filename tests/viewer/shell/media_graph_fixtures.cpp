@@ -7,8 +7,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/com/co_create.h"
-#include "platform/com/guid.h"
 #include "platform/com/utf.h"
 #include "platform/graph/graph_objects.h"
 #include "tools/encoder/signal_renderer.h"
@@ -131,6 +129,32 @@ File VideoOnlyMkv() {
   return file;
 }
 
+File TwoAudioStreamsMkv() {
+  static const File file = [] {
+    const File wav = ShortWav();
+    const std::string audio =
+        "filesrc " + Location(wav.path) + " ! wavparse ! audioconvert ! flacenc";
+    File made{Folder() / "two-audio.mkv", wav.frames};
+    Launch(audio + " ! mux. " + audio + " ! mux. matroskamux name=mux ! filesink " +
+               Location(made.path),
+           made.path);
+    return made;
+  }();
+  return file;
+}
+
+File MpgInAsfFolder() {
+  static const File file = [] {
+    File copy = Mpg();
+    const fs::path folder = Folder() / "Flights.ASF";
+    fs::create_directories(folder);
+    fs::copy_file(copy.path, folder / "flight.mpg", fs::copy_options::overwrite_existing);
+    copy.path = folder / "flight.mpg";
+    return copy;
+  }();
+  return file;
+}
+
 bool StartSoundServer() {
   const std::string script = std::string(VISTARO_SOURCE_DIR) + "/scripts/start-pulseaudio.sh";
   return std::system(("bash \"" + script + "\"").c_str()) == 0;
@@ -162,18 +186,8 @@ void RecordingArea::PostNotify(long message, LONG_PTR instance) {
   ++notifications;
 }
 
-// The script's platform makes registered classes as filters; the decoder
-// library's object is not one until the graph wraps it, so it is made here,
-// under the same scripted name.
-HRESULT ScriptedServices::CreateObject(REFCLSID clsid, DWORD context, REFIID iid, void** object) {
-  if (clsid == CLSID_FilterGraph || clsid == CLSID_CaptureGraphBuilder2 ||
-      clsid == CLSID_SystemDeviceEnum || clsid == CLSID_DSoundRender) {
-    return platform_.CreateObject(clsid, iid, object);
-  }
-  if (object) *object = nullptr;
-  HRESULT scripted;
-  if (Script().Scripted("Create(" + GuidToString(clsid) + ")", {}, &scripted)) return scripted;
-  return CoCreateInstance(clsid, nullptr, context, iid, object);
+HRESULT ScriptedServices::CreateObject(REFCLSID clsid, DWORD, REFIID iid, void** object) {
+  return platform_.CreateObject(clsid, iid, object);
 }
 
 ComPtr<IQuorvex> ControlOf(IBaseFilter* decoder) {
@@ -212,3 +226,9 @@ bool WaitForFrames(IBaseFilter* decoder, int frames, double seconds) {
 }
 
 std::u16string Wide(const fs::path& path) { return Utf8ToUtf16(path.string()); }
+
+std::string Feeder(IBaseFilter* filter, const char16_t* pinId) {
+  ComPtr<IPin> input;
+  if (!filter || FAILED(filter->FindPin(pinId, input.Put()))) return {};
+  return PeerElementName(input.Get());
+}

@@ -12,6 +12,7 @@
 
 #include "common/iquorvex.h"
 #include "platform/graph/testing/fake_graph.h"
+#include "platform/graph/testing/graph_lookup.h"
 #include "viewer/shell/media_graph.h"
 
 // Media made once per run from generated telemetry and GStreamer's
@@ -40,6 +41,11 @@ File Asf();
 // MPEG-2 video and MPEG-1 layer II audio in a program stream, kShortSeconds.
 File Mpg();
 File VideoOnlyMkv();
+// Two audio streams, each the short telemetry as FLAC, in Matroska;
+// `frames` counts one stream.
+File TwoAudioStreamsMkv();
+// The MPEG file again, in a folder whose name ends in ".ASF".
+File MpgInAsfFolder();
 // Starts a sound server whose first input is the monitor of sink
 // "vistaro"; false when there cannot be one.
 bool StartSoundServer();
@@ -106,3 +112,7 @@ bool WaitForCompletion(MediaGraph& graph, double seconds);
 // Waits until the decoder has decoded `frames` good frames.
 bool WaitForFrames(IBaseFilter* decoder, int frames, double seconds);
 std::u16string Wide(const std::filesystem::path& path);
+
+// The graph name of the filter whose output feeds the input pin `pinId` of
+// `filter`; empty when nothing does.
+std::string Feeder(IBaseFilter* filter, const char16_t* pinId);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "platform/graph/graph_objects.h"
@@ -10,6 +11,7 @@
 namespace {
 
 constexpr LONGLONG kSecond = 10'000'000;
+constexpr char16_t kRendererPin[] = u"Audio Input pin (rendered)";
 
 class Playback : public ::testing::Test {
  protected:
@@ -66,6 +68,39 @@ TEST_F(Playback, MpegProgramStreamDecodes) {
   PlayToTheEnd(media::Mpg(), 3);
   EXPECT_TRUE(messages.shown.empty());
   EXPECT_GT(area.frames, 0);
+  auto renderer = FindFilter(graph.GraphBuilder(), "Audio Renderer");
+  EXPECT_EQ(Feeder(renderer.Get(), kRendererPin), "Telemetry Decode");
+}
+
+// The ASF test searches the whole path, so this MPEG file takes the ASF
+// branch of the splice. Rendering had already put the decoder on the audio,
+// so the renderer's feed is the decoder's own output and the decoder's
+// input is taken: the branch fails after unhooking the renderer, and the
+// failure is not shown. The audio is then no longer heard, and the decoder
+// sees only what passed before its output was unhooked.
+TEST_F(Playback, MpegFileInAFolderNamedAsfTakesTheAsfBranch) {
+  ASSERT_EQ(graph.OpenMediaFile(Wide(media::MpgInAsfFolder().path)), S_OK);
+  EXPECT_TRUE(messages.shown.empty());
+  auto renderer = FindFilter(graph.GraphBuilder(), "Audio Renderer");
+  ASSERT_TRUE(renderer);
+  EXPECT_EQ(Feeder(renderer.Get(), kRendererPin), "");
+  EXPECT_NE(Feeder(graph.DecoderFilter(), u"sink"), "");
+  // The video plays on; with a renderer that no stream reaches, the graph
+  // never reports the end.
+  for (int wait = 0; wait < 100 && area.frames == 0; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_GT(area.frames, 0);
+}
+
+// Every stream gets a renderer of its own; the second is named apart, so
+// only the first is spliced, and the decoder sees one stream, not both.
+TEST_F(Playback, TwoAudioStreamsDecodeOnceThroughTheFirstRenderer) {
+  PlayToTheEnd(media::TwoAudioStreamsMkv());
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(Feeder(FindFilter(graph.GraphBuilder(), "Audio Renderer").Get(), kRendererPin),
+            "Telemetry Decode");
+  EXPECT_TRUE(FindFilter(graph.GraphBuilder(), "Audio Renderer 0001"));
 }
 
 // The splice finds no renderer and says E_FAIL, which nobody shows.
@@ -117,6 +152,45 @@ TEST_F(Playback, SeekingToHalfOfAMinuteLandsThere) {
   ASSERT_EQ(seeking->GetPositions(&current, nullptr), S_OK);
   EXPECT_GE(current, target - kSecond / 2);
   EXPECT_LT(current, target + 2 * kSecond);
+}
+
+// With a renderer under each name the splice looks for, it is tried at
+// both; the first success does not end the walk. The decoder has one
+// output, so the second attempt unhooks its renderer and then fails.
+TEST(PlaybackSplice, TriedAtEachOfTwoAudioRenderers) {
+  RecordingArea area;
+  RecordingMessages messages;
+  ScriptedServices services;
+  MediaGraph graph(&area, messages, services);
+  ASSERT_EQ(graph.PrepareGraph(), S_OK);
+  IGraphBuilder* builder = graph.GraphBuilder();
+  ASSERT_TRUE(
+      SUCCEEDED(builder->RenderFile(Wide(media::TwoAudioStreamsMkv().path).c_str(), nullptr)));
+
+  // The second stream moves to a DirectSound renderer.
+  auto second = FindFilter(builder, "Audio Renderer 0001");
+  ASSERT_TRUE(second);
+  ComPtr<IPin> secondIn, upstream;
+  ASSERT_EQ(second->FindPin(kRendererPin, secondIn.Put()), S_OK);
+  ASSERT_EQ(secondIn->ConnectedTo(upstream.Put()), S_OK);
+  ASSERT_EQ(builder->Disconnect(upstream.Get()), S_OK);
+  ASSERT_EQ(builder->RemoveFilter(second.Get()), S_OK);
+  ComPtr<IBaseFilter> sound;
+  ASSERT_EQ(services.CreateObject(CLSID_DSoundRender, 0, IID_IBaseFilter, sound.PutVoid()), S_OK);
+  ASSERT_EQ(builder->AddFilter(sound.Get(), u"Default DirectSound Device"), S_OK);
+  ComPtr<IPin> soundIn;
+  ASSERT_EQ(MediaGraph::FindPinByDirection(sound.Get(), PINDIR_INPUT, soundIn.Put()), S_OK);
+  ASSERT_EQ(builder->Connect(upstream.Get(), soundIn.Get()), S_OK);
+
+  services.Script().ClearCalls();
+  EXPECT_EQ(graph.SpliceDecoder(), S_OK);
+  const auto calls = services.Script().Calls();
+  EXPECT_EQ(
+      std::count(calls.begin(), calls.end(), "IBaseFilter::FindPin(Audio Input pin (rendered))"),
+      2);
+  EXPECT_EQ(Feeder(FindFilter(builder, "Audio Renderer").Get(), kRendererPin), "Telemetry Decode");
+  EXPECT_EQ(Feeder(sound.Get(), kRendererPin), "");
+  EXPECT_TRUE(messages.shown.empty());
 }
 
 // The graph outlives neither the area's notifications nor the table's
