@@ -14,13 +14,14 @@ packages=(
   pulseaudio pulseaudio-utils
   # quorvex-decode's tests read its JSON output.
   libjson-glib-dev
-  # The viewer: Qt 6 Widgets (SVG for the icons, Network for the icon server),
+  # The viewer: Qt 6 Widgets (Network for the icon server),
   # a real font for the offscreen platform, and an X server for screenshots.
-  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev qt6-qpa-plugins fonts-dejavu-core
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core
   xvfb xdotool imagemagick
-  # The demo flight's caption and clock (textoverlay, timeoverlay), and
-  # rsvg-convert, which renders the artwork's PNGs from their SVG sources.
-  gstreamer1.0-x librsvg2-bin
+  # The demo flight's caption and clock (textoverlay, timeoverlay);
+  # rsvg-convert, which renders the artwork's PNGs from their SVG sources;
+  # xwininfo, with which screenshots find the windows.
+  gstreamer1.0-x librsvg2-bin x11-utils
 )
 
 missing=()

@@ -1,0 +1,165 @@
+#include "viewer/shell/vistaro_player_app.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+
+#include "platform/graph/graph_objects.h"
+#include "platform/ui/ui_service.h"
+#include "viewer/shell/resource.h"
+#include "viewer/shell/vistaro_player_dlg.h"
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+  CommandLine line;
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    if (argument == QStringLiteral("--live")) {
+      line.live = true;
+    } else if (argument == QStringLiteral("--rate")) {
+      if (++i >= arguments.size()) {
+        line.error = QStringLiteral("--rate needs slow, norm or fast");
+        break;
+      }
+      const QString rate = arguments[i].toLower();
+      if (rate == QStringLiteral("slow"))
+        line.rateIndex = 0;
+      else if (rate == QStringLiteral("norm"))
+        line.rateIndex = 1;
+      else if (rate == QStringLiteral("fast"))
+        line.rateIndex = 2;
+      else
+        line.error = QStringLiteral("unknown telemetry rate \"%1\" (slow, norm or fast)").arg(rate);
+    } else if (argument == QStringLiteral("--exit-at-end")) {
+      line.exitAtEnd = true;
+    } else if (argument == QStringLiteral("--fast")) {
+      line.fast = true;
+    } else if (argument == QStringLiteral("--print-readouts")) {
+      line.printReadouts = true;
+    } else if (argument == QStringLiteral("--quit-after")) {
+      bool ok = false;
+      line.quitAfterSeconds = i + 1 < arguments.size() ? arguments[++i].toDouble(&ok) : 0;
+      if (!ok || line.quitAfterSeconds <= 0)
+        line.error = QStringLiteral("--quit-after needs a number of seconds");
+    } else if (argument == QStringLiteral("--help") || argument == QStringLiteral("-h")) {
+      line.help = true;
+    } else if (argument.startsWith(QLatin1Char('-')) && argument != QStringLiteral("-")) {
+      line.error = QStringLiteral("unknown option %1").arg(argument);
+    } else if (line.file.isEmpty()) {
+      line.file = argument;
+    } else {
+      line.error = QStringLiteral("only one file can be played");
+    }
+    if (!line.error.isEmpty()) break;
+  }
+  if (line.error.isEmpty() && line.live && !line.file.isEmpty())
+    line.error = QStringLiteral("give either a file or --live, not both");
+  return line;
+}
+
+QString CommandLineHelp() {
+  return QStringLiteral(
+      "usage: vistaro-player [--rate slow|norm|fast] [FILE | --live]\n"
+      "                      [--fast] [--exit-at-end] [--print-readouts] [--quit-after S]\n"
+      "\n"
+      "  FILE               load and play a recording at start, as Load does\n"
+      "  --live             start a live capture from the first audio input\n"
+      "  --rate RATE        telemetry rate to select before either\n"
+      "  --fast             play a recording as fast as it decodes, without sound,\n"
+      "                     to scan a long flight\n"
+      "  --exit-at-end      quit when the recording has played to its end\n"
+      "  --print-readouts   print the read-outs to standard output while running\n"
+      "  --quit-after S     quit after S seconds\n");
+}
+
+namespace {
+
+// Prints the read-outs when they change, at most once a second, so a run
+// without a display still shows what the pilot would have seen.
+class ReadoutPrinter {
+ public:
+  explicit ReadoutPrinter(CVistaroPlayerDlg& dialog) : dialog_(dialog) {}
+
+  void Print(bool force) {
+    const QString good = dialog_.GetDlgItemText(IDC_GOOD_PACKETS);
+    const QString bad = dialog_.GetDlgItemText(IDC_BAD_PACKETS);
+    QString line = QStringLiteral("Good Packets %1  Bad Packets %2").arg(good, bad);
+    if (const ComPtr<IQuorvex> decoder = dialog_.Decoder()) {
+      int timeMs = 0, sats = 0;
+      float lon = 0, lat = 0, alt = 0, altLaunch = 0, heading = 0, distance = 0, travelled = 0;
+      decoder->GetPosition(&timeMs, &lon, &lat, &alt, &altLaunch, &heading, &distance, &travelled,
+                           &sats);
+      if (!(lon == -1.0f && lat == -1.0f)) {
+        line += QStringLiteral("  lat %1  lon %2  alt %3 m  dist %4 m  sats %5")
+                    .arg(lat, 0, 'f', 5)
+                    .arg(lon, 0, 'f', 5)
+                    .arg(alt, 0, 'f', 1)
+                    .arg(distance, 0, 'f', 0)
+                    .arg(sats);
+      }
+    }
+    if (!force && line == last_) return;
+    last_ = line;
+    std::printf("%s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+  }
+
+ private:
+  CVistaroPlayerDlg& dialog_;
+  QString last_;
+};
+
+}  // namespace
+
+int CVistaroPlayerApp::Run(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("VistaroPlayer"));
+  QApplication::setOrganizationName(QStringLiteral("Aviquent"));
+  QApplication::setApplicationVersion(QStringLiteral("1.13"));
+
+  const CommandLine line = ParseCommandLine(QApplication::arguments());
+  if (line.help) {
+    std::printf("%s", CommandLineHelp().toLocal8Bit().constData());
+    return 0;
+  }
+  if (!line.error.isEmpty()) {
+    std::fprintf(stderr, "vistaro-player: %s\n%s", line.error.toLocal8Bit().constData(),
+                 CommandLineHelp().toLocal8Bit().constData());
+    return 2;
+  }
+
+  if (line.fast) SetGraphRenderingOptions({.realTime = false, .audioDevice = false});
+
+  ui::QtUiService boxes;
+  CVistaroPlayerDlg dialog(boxes, {});
+  dialog.Create();
+  if (line.rateIndex) dialog.SetCurSel(IDC_TELEMETRY_RATE, *line.rateIndex);
+
+  ReadoutPrinter printer(dialog);
+  QTimer watcher;
+  if (line.exitAtEnd || line.printReadouts) {
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      if (line.printReadouts) printer.Print(false);
+      if (line.exitAtEnd && dialog.PlaybackComplete()) {
+        if (line.printReadouts) printer.Print(true);
+        dialog.EndDialog(ui::IDCANCEL);
+      }
+    });
+    // A recording played fast is over in seconds: print at every tick.
+    watcher.start(line.printReadouts && !line.fast ? 1000 : 100);
+  }
+  if (line.quitAfterSeconds > 0) {
+    QTimer::singleShot(int(line.quitAfterSeconds * 1000), &dialog, [&] {
+      if (line.printReadouts) printer.Print(true);
+      dialog.EndDialog(ui::IDCANCEL);
+    });
+  }
+  // Once the window is up, as if the user had pressed the button.
+  QTimer::singleShot(0, &dialog, [&] {
+    if (!line.file.isEmpty()) dialog.OpenFile(line.file);
+    if (line.live) dialog.OnLiveCapture();
+  });
+
+  dialog.DoModal();
+  watcher.stop();
+  return 0;
+}

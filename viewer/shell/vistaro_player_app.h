@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// What the command line asks of the program beyond the window itself.
+struct CommandLine {
+  QString file;                  // load and play at start
+  bool live = false;             // start a live capture at start
+  std::optional<int> rateIndex;  // 0 slow, 1 norm, 2 fast
+  bool exitAtEnd = false;        // quit when the file has played
+  bool printReadouts = false;    // print the read-outs while running
+  bool fast = false;             // play as fast as it decodes, silently
+  double quitAfterSeconds = 0;   // 0: no limit
+  QString error;                 // set when the line does not parse
+  bool help = false;
+};
+
+CommandLine ParseCommandLine(const QStringList& arguments);
+QString CommandLineHelp();
+
+// The program: starts the main dialog, runs it modally and ends with it.
+class CVistaroPlayerApp {
+ public:
+  int Run(int argc, char** argv);
+};

@@ -1,0 +1,347 @@
+#include "viewer/shell/vistaro_player_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QMenu>
+#include <cstdio>
+
+#include "common/user_folder.h"
+#include "platform/com/utf.h"
+#include "viewer/dialogs/show_modeless.h"
+#include "viewer/shell/about_dlg.h"
+#include "viewer/shell/dialog_templates.h"
+#include "viewer/shell/resource.h"
+
+// The artwork lives in a static library, whose resources are not
+// registered on their own.
+static void InitViewerResources() { Q_INIT_RESOURCE(resources); }
+
+namespace {
+
+const QString kLoadFilter = QStringLiteral(
+    "Audio//Video Files (*.asf;*.wmv;*.mpg;*.mpeg;*.wma)|*.asf;*.wmv; *.mpg; *.mpeg; *.wma| Media "
+    "Player Files (*.wmv)|*.wmv|MPEG-2 Files (*.mpg)|*.mpg|All Files (*.*)|*.*||");
+
+constexpr int kRefreshTimer = 1;
+constexpr int kRefreshPeriodMs = 100;
+
+QString FormatCode(const char* format, HRESULT code) {
+  char text[1024];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>(code));
+  return QString::fromLatin1(text);
+}
+
+std::u16string DefaultKmlFolder() {
+  if (const auto folder = PrivateTempFolder()) {
+    std::u16string path = folder->u16string();
+    if (path.empty() || path.back() != u'/') path += u'/';
+    return path;
+  }
+  // Without a usable temporary folder the files go to the root of the
+  // system drive, where writing usually fails and each write is skipped.
+#ifdef _WIN32
+  return u"C:\\";
+#else
+  return u"/";
+#endif
+}
+
+// The plane icons: beside an installed program, else in the source tree
+// it was built from; VISTARO_ICON_DIR overrides both.
+std::filesystem::path PlaneIconFolder() {
+  if (const char* folder = std::getenv("VISTARO_ICON_DIR"); folder && *folder) return folder;
+  const std::filesystem::path installed =
+      std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / ".." / "share" /
+      "vistaroplayer" / "planes";
+  std::error_code error;
+  if (std::filesystem::is_directory(installed, error)) return installed;
+  return std::filesystem::path(VISTARO_SOURCE_DIR) / "resources" / "planes";
+}
+
+}  // namespace
+
+// The graph's boxes, shown through the dialog's service: owned by the main
+// dialog when the graph names its video area as owner.
+class CVistaroPlayerDlg::GraphMessages final : public IMessageService {
+ public:
+  explicit GraphMessages(CVistaroPlayerDlg& dialog) : dialog_(dialog) {}
+  void ShowMessage(const IVideoArea* owner, std::u16string_view text, std::u16string_view caption,
+                   MessageIcon) override {
+    QWidget* window = owner ? static_cast<QWidget*>(&dialog_) : nullptr;
+    dialog_.Ui().MessageBox(window, QString::fromStdU16String(std::u16string(text)),
+                            QString::fromStdU16String(std::u16string(caption)),
+                            ui::MessageIcon::kError);
+  }
+
+ private:
+  CVistaroPlayerDlg& dialog_;
+};
+
+CVistaroPlayerDlg::CVistaroPlayerDlg(ui::IUiService& ui, Options options)
+    : CDialog(MainDialogTemplate(), ui),
+      options_(std::move(options)),
+      kmlFolder_(DefaultKmlFolder()),
+      rateStore_(options_.settingsPath),
+      graphMessages_(std::make_unique<GraphMessages>(*this)),
+      uplink_(ui, this),
+      positional_(ui, this),
+      battery_(ui, this) {
+  InitViewerResources();
+  mainIcon_.addFile(QString::fromLatin1(kAppIcon48), QSize(48, 48));
+  mainIcon_.addFile(QString::fromLatin1(kAppIcon32), QSize(32, 32));
+  videoArea_ = new VideoAreaWidget(QPixmap(QString::fromLatin1(kVideoAreaPicture)), this);
+  videoArea_->SetNotifyHandler([this](long, LONG_PTR) { OnGraphNotify(); });
+  graph_ = std::make_unique<MediaGraph>(
+      videoArea_, *graphMessages_,
+      options_.graphServices ? *options_.graphServices : PlatformGraphServices());
+
+  std::string iconError;
+  iconServer_ = IconServer::Start(PlaneIconFolder(), 0, &iconError);
+  // Without the server the maker's icons stay blank in Google Earth; the
+  // rest of the link works.
+  const std::u16string iconBase =
+      iconServer_ ? iconServer_->BaseUrl() : std::u16string(u"http://127.0.0.1");
+  earth_ = options_.earthFactory
+               ? std::make_unique<EarthLink>(static_cast<IEarthHost&>(*this), iconBase,
+                                             options_.earthFactory)
+               : std::make_unique<EarthLink>(static_cast<IEarthHost&>(*this), iconBase);
+  positional_.SetCurrentDecoder([this] { return Decoder(); });
+  refresh_ = std::make_unique<RefreshCycle>(static_cast<IRefreshHost&>(*this));
+}
+
+CVistaroPlayerDlg::~CVistaroPlayerDlg() {
+  ShutDown();
+  // Before the video area goes with the other children.
+  graph_.reset();
+}
+
+QWidget* CVistaroPlayerDlg::CreateControl(const ui::ControlTemplate& control) {
+  if (control.id == IDC_VIDEO_AREA) return videoArea_;
+  return CDialog::CreateControl(control);
+}
+
+bool CVistaroPlayerDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  setWindowIcon(mainIcon_);
+  setContextMenuPolicy(Qt::DefaultContextMenu);
+
+  ShowControl(IDC_PLAY, false);
+  EnableControl(IDC_PAUSE, false);
+  SetPos(IDC_RANGE, 133);
+  SetPos(IDC_TILT, 80);
+  SetPos(IDC_SEEK, 0);
+  SetCurSel(IDC_PLANE_ICON, 0);
+  SetCurSel(IDC_PLOT, 0);
+
+  const auto stored = rateStore_.Read();
+  SetCurSel(IDC_TELEMETRY_RATE, stored && *stored <= 2 ? int(*stored) : -1);
+  ApplyTelemetryRate();
+
+  savedClientRect_ = rect();
+  if (QWidget* load = GetDlgItem(IDC_LOAD)) load->setFocus();
+  return true;
+}
+
+void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
+  // Stands in for the system menu where the desktop offers none.
+  QMenu menu(this);
+  QAction* about = menu.addAction(QStringLiteral("&About VistaroPlayer..."));
+  if (menu.exec(event->globalPos()) == about) OnSysCommand(IDM_ABOUTBOX);
+}
+
+void CVistaroPlayerDlg::OnSysCommand(unsigned command) {
+  if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg about(Ui(), this);
+    about.setWindowIcon(mainIcon_);
+    about.DoModal();
+  }
+}
+
+void CVistaroPlayerDlg::OnCommand(int id) {
+  switch (id) {
+    case IDC_LOAD:
+      OnLoad();
+      break;
+    case IDC_PLAY:
+      OnPlay();
+      break;
+    case IDC_PAUSE:
+      OnPause();
+      break;
+    case IDC_LIVE_CAPTURE:
+      OnLiveCapture();
+      break;
+    case IDC_EXCEL_PROBE:
+      break;
+    default:
+      CDialog::OnCommand(id);
+      break;
+  }
+}
+
+void CVistaroPlayerDlg::OnSelChange(int id) {
+  if (id == IDC_TELEMETRY_RATE) ApplyTelemetryRate();
+  if (id == IDC_PLANE_ICON) earth_->OnPlaneIconChanged();
+}
+
+void CVistaroPlayerDlg::OnHScroll(int id, int code, int position) {
+  if (id == IDC_SEEK) OnSeek(code, position);
+}
+
+void CVistaroPlayerDlg::OnTimer(int) { RunRefreshCycle(); }
+
+void CVistaroPlayerDlg::OnLoad() {
+  setFixedWidth(savedClientRect_.width());
+  const auto path = Ui().GetOpenFileName(this, kLoadFilter);
+  if (!path) return;
+  OpenFile(*path);
+}
+
+void CVistaroPlayerDlg::OpenFile(const QString& path) {
+  const HRESULT hr = graph_->OpenMediaFile(path.toStdU16String());
+  if (FAILED(hr)) {
+    ShowMessage(QStringLiteral("VistaroViewer"), FormatCode("Could not play video (0x%x)", hr),
+                ui::MessageIcon::kError);
+    return;
+  }
+  playbackComplete_ = false;
+  SetTimer(kRefreshTimer, kRefreshPeriodMs);
+  ShowControl(IDC_PLAY, false);
+  EnableControl(IDC_PAUSE, true);
+  ShowControl(IDC_PAUSE, true);
+  EnableControl(IDC_LIVE_CAPTURE, true);
+  ApplyTelemetryRate();
+}
+
+void CVistaroPlayerDlg::OnPlay() {
+  ShowControl(IDC_PLAY, false);
+  ShowControl(IDC_PAUSE, true);
+  if (IMediaControl* control = graph_->MediaControl()) control->Run();
+}
+
+void CVistaroPlayerDlg::OnPause() {
+  ShowControl(IDC_PAUSE, false);
+  ShowControl(IDC_PLAY, true);
+  if (IMediaControl* control = graph_->MediaControl()) control->Stop();
+}
+
+void CVistaroPlayerDlg::OnLiveCapture() {
+  ShowControl(IDC_PLAY, false);
+  ShowControl(IDC_PAUSE, true);
+  EnableControl(IDC_LIVE_CAPTURE, false);
+
+  // Everything right of the separator, the video area included, goes out
+  // of the window.
+  if (QWidget* separator = GetDlgItem(IDC_SEPARATOR)) {
+    const int frameWidth = frameGeometry().width() - width();
+    const int outerWidth = separator->mapToGlobal(QPoint(0, 0)).x() - frameGeometry().x();
+    setFixedWidth(std::max(1, outerWidth - frameWidth));
+  }
+
+  if (SUCCEEDED(graph_->StartLiveCapture())) {
+    playbackComplete_ = false;
+    SetTimer(kRefreshTimer, kRefreshPeriodMs);
+  }
+  ApplyTelemetryRate();
+}
+
+void CVistaroPlayerDlg::OnSeek(int code, int position) {
+  if (code != ui::SB_THUMBTRACK) return;
+  IMediaSeeking* seeking = graph_->MediaSeeking();
+  if (!seeking) return;
+  seeking->GetDuration(&duration_);
+  const float fraction = static_cast<float>(position / 100.0);
+  LONGLONG target = static_cast<LONGLONG>(fraction * static_cast<float>(duration_));
+  seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
+}
+
+ComPtr<IQuorvex> CVistaroPlayerDlg::Decoder() const {
+  ComPtr<IQuorvex> quorvex;
+  if (IBaseFilter* decoder = graph_->DecoderFilter())
+    decoder->QueryInterface(IID_IQuorvex, quorvex.PutVoid());
+  return quorvex;
+}
+
+void CVistaroPlayerDlg::ApplyTelemetryRate() {
+  const ComPtr<IQuorvex> quorvex = Decoder();
+  if (!quorvex) return;
+  const int index = GetCurSel(IDC_TELEMETRY_RATE);
+  if (index >= 0 && index <= 2) quorvex->SetBitRate(kTelemetryRates[index]);
+  rateStore_.Write(static_cast<std::uint32_t>(index));
+}
+
+std::u16string CVistaroPlayerDlg::KmlPath(std::u16string_view name) {
+  return kmlFolder_ + std::u16string(name);
+}
+
+void CVistaroPlayerDlg::RunRefreshCycle() { refresh_->Tick(); }
+
+void CVistaroPlayerDlg::SetSeekSlider(int position) { SetPos(IDC_SEEK, position); }
+
+bool CVistaroPlayerDlg::SwapAudioChecked() { return IsChecked(IDC_SWAP_AUDIO); }
+
+void CVistaroPlayerDlg::ShowPacketCounts(std::uint32_t goodPackets, std::uint32_t badPackets) {
+  SetDlgItemText(IDC_GOOD_PACKETS, QString::number(goodPackets));
+  SetDlgItemText(IDC_BAD_PACKETS, QString::number(badPackets));
+}
+
+int CVistaroPlayerDlg::PlotSelection() { return GetCurSel(IDC_PLOT); }
+
+bool CVistaroPlayerDlg::ShowGroundTrack() { return IsChecked(IDC_SHOW_GROUND_TRACK); }
+
+int CVistaroPlayerDlg::RangePosition() { return GetPos(IDC_RANGE); }
+
+int CVistaroPlayerDlg::TiltPosition() { return GetPos(IDC_TILT); }
+
+void CVistaroPlayerDlg::EnableViewButton(ViewMode mode, bool enabled) {
+  switch (mode) {
+    case ViewMode::Off:
+      EnableControl(IDC_GOOGLE_LINK, enabled);
+      break;
+    case ViewMode::PilotsEye:
+      EnableControl(IDC_PILOTS_EYE, enabled);
+      break;
+    case ViewMode::MovingMapStatic:
+      EnableControl(IDC_MOVING_MAP_STATIC, enabled);
+      break;
+    case ViewMode::MovingMapMoving:
+      EnableControl(IDC_MOVING_MAP_MOVING, enabled);
+      break;
+  }
+}
+
+void CVistaroPlayerDlg::RedrawViewButtons() {
+  for (int id : {IDC_GOOGLE_LINK, IDC_PILOTS_EYE, IDC_MOVING_MAP_STATIC, IDC_MOVING_MAP_MOVING})
+    if (QWidget* button = GetDlgItem(id)) button->repaint();
+}
+
+int CVistaroPlayerDlg::PlaneIconSelection() { return GetCurSel(IDC_PLANE_ICON); }
+
+void CVistaroPlayerDlg::OnGraphNotify() {
+  IMediaEventEx* events = graph_->MediaEvents();
+  if (!events) return;
+  // The viewer takes no action on graph events; draining them keeps the
+  // queue short and tells a scripted run when the stream has ended.
+  long code = 0;
+  LONG_PTR first = 0;
+  LONG_PTR second = 0;
+  while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
+    if (code == EC_COMPLETE) playbackComplete_ = true;
+    events->FreeEventParams(code, first, second);
+  }
+}
+
+void CVistaroPlayerDlg::OnCancel() {
+  ShutDown();
+  CDialog::OnCancel();
+}
+
+void CVistaroPlayerDlg::ShutDown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  // Stop the clock before the stream so that no tick reads a graph that is
+  // going away.
+  KillTimer(kRefreshTimer);
+  if (graph_ && graph_->MediaControl()) graph_->MediaControl()->Stop();
+}

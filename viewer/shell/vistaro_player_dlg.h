@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QIcon>
+#include <QRect>
+#include <memory>
+#include <string>
+
+#include "common/iquorvex.h"
+#include "common/kml_writer.h"
+#include "platform/com/com_ptr.h"
+#include "platform/ui/dialog.h"
+#include "viewer/dialogs/battery_status_dlg.h"
+#include "viewer/dialogs/positional_status_dlg.h"
+#include "viewer/dialogs/uplink_status_dlg.h"
+#include "viewer/maps/earth_link.h"
+#include "viewer/maps/icon_server.h"
+#include "viewer/maps/refresh_cycle.h"
+#include "viewer/shell/media_graph.h"
+#include "viewer/shell/telemetry_rate_store.h"
+#include "viewer/shell/video_area.h"
+
+// The viewer's one window: the transport controls, the read-outs, the map
+// and status buttons, and the video area, over the media graph.
+class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEarthHost {
+ public:
+  struct Options {
+    // Where the telemetry rate is kept; empty for the user's settings.
+    QString settingsPath;
+    // Null for the platform's graph objects and registered components.
+    IGraphServices* graphServices = nullptr;
+    // How Google Earth is started; empty for the registered application.
+    EarthFactory earthFactory;
+  };
+
+  CVistaroPlayerDlg(ui::IUiService& ui, Options options);
+  ~CVistaroPlayerDlg() override;
+
+  // The transport, as the buttons run it.
+  void OnLoad();
+  void OnPlay();
+  void OnPause();
+  void OnLiveCapture();
+  // Opens `path` as Load does once the user has chosen it.
+  void OpenFile(const QString& path);
+  void ApplyTelemetryRate();
+  // System commands; 0x0010 shows the About box.
+  void OnSysCommand(unsigned command);
+
+  std::u16string KmlPath(std::u16string_view name) override;
+  const std::u16string& KmlFolder() const { return kmlFolder_; }
+  MediaGraph& Graph() { return *graph_; }
+  VideoAreaWidget& VideoArea() { return *videoArea_; }
+  QRect SavedClientRect() const { return savedClientRect_; }
+  // The current decoder's control interface; null without a decoder.
+  ComPtr<IQuorvex> Decoder() const;
+  LONGLONG StreamDuration() const { return duration_; }
+  // Set once the graph reports that the stream ran to its end.
+  bool PlaybackComplete() const { return playbackComplete_; }
+
+  // One refresh tick, as the timer runs it.
+  void RunRefreshCycle();
+
+  CUplinkStatusDlg& UplinkStatus() override { return uplink_; }
+  CPositionalStatusDlg& PositionalStatus() override { return positional_; }
+  CBatteryStatusDlg& BatteryStatus() override { return battery_; }
+  EarthLink& Earth() { return *earth_; }
+  KmlWriter& TrackWriter() override { return trackWriter_; }
+  const RefreshCycle& Refresh() const { return *refresh_; }
+  // The local server of the plane icons; null when it could not start.
+  const IconServer* Icons() const { return iconServer_.get(); }
+
+ protected:
+  bool OnInitDialog() override;
+  void OnCommand(int id) override;
+  void OnSelChange(int id) override;
+  void OnHScroll(int id, int code, int position) override;
+  void OnTimer(int id) override;
+  void OnCancel() override;
+  QWidget* CreateControl(const ui::ControlTemplate& control) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  class GraphMessages;
+
+  void OnSeek(int code, int position);
+
+  // The refresh cycle's view of the dialog.
+  IMediaSeeking* MediaSeeking() override { return graph_->MediaSeeking(); }
+  LONGLONG& Duration() override { return duration_; }
+  IUnknown* DecoderFilter() override { return graph_->DecoderFilter(); }
+  void SetSeekSlider(int position) override;
+  bool SwapAudioChecked() override;
+  void ShowPacketCounts(std::uint32_t goodPackets, std::uint32_t badPackets) override;
+  int PlotSelection() override;
+  bool ShowGroundTrack() override;
+  std::u16string IconHref() override { return earth_->IconHref(); }
+  void LaunchEarth(bool force) override { earth_->LaunchEarth(force); }
+  bool EarthLinkedAndPresent() override { return earth_->LinkedAndPresent(); }
+  void DriveCamera(double latitude, double longitude, double altitude, double heading) override {
+    earth_->DriveCamera(latitude, longitude, altitude, heading);
+  }
+
+  // The Google Earth link's view of the dialog.
+  int RangePosition() override;
+  int TiltPosition() override;
+  void EnableViewButton(ViewMode mode, bool enabled) override;
+  void RedrawViewButtons() override;
+  int PlaneIconSelection() override;
+  ComPtr<IQuorvex> CurrentDecoder() override { return Decoder(); }
+  ui::IUiService& Ui() override { return CDialog::Ui(); }
+  QWidget* MainWindow() override { return this; }
+  void OnGraphNotify();
+  void ShutDown();
+
+  Options options_;
+  QIcon mainIcon_;
+  QRect savedClientRect_;
+  std::u16string kmlFolder_;
+  TelemetryRateStore rateStore_;
+  std::unique_ptr<GraphMessages> graphMessages_;
+  VideoAreaWidget* videoArea_ = nullptr;  // owned by the dialog as a child
+  std::unique_ptr<MediaGraph> graph_;
+  LONGLONG duration_ = 0;  // of the playing stream, in 100-ns units
+  bool playbackComplete_ = false;
+  bool shutDown_ = false;
+
+  KmlWriter trackWriter_;
+  CUplinkStatusDlg uplink_;
+  CPositionalStatusDlg positional_;
+  CBatteryStatusDlg battery_;
+  std::unique_ptr<IconServer> iconServer_;
+  std::unique_ptr<EarthLink> earth_;
+  std::unique_ptr<RefreshCycle> refresh_;
+};
