@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
 #include <QTimer>
 #include <charconv>
 #include <cmath>
@@ -166,6 +167,25 @@ void CDialog::EndDialog(int result) {
   }
 }
 
+namespace {
+
+// Breaks a one-line text at its last fitting blank when the control is too
+// narrow but tall enough for two lines, as multi-line buttons and check
+// boxes do on the platform the layouts were drawn for.
+QString FitText(const QString& text, const QFontMetrics& metrics, int width, int height) {
+  if (text.contains(QLatin1Char('\n')) || metrics.horizontalAdvance(text) <= width ||
+      height < 2 * metrics.height())
+    return text;
+  for (qsizetype blank = text.lastIndexOf(QLatin1Char(' ')); blank > 0;
+       blank = text.lastIndexOf(QLatin1Char(' '), blank - 1)) {
+    if (metrics.horizontalAdvance(text.left(blank)) <= width)
+      return text.left(blank) + QLatin1Char('\n') + text.mid(blank + 1);
+  }
+  return text;
+}
+
+}  // namespace
+
 void CDialog::BuildControls() {
   setFixedSize(MapDialogRect(QRect(0, 0, template_.cx, template_.cy)).size());
   for (const ControlTemplate& control : template_.controls) {
@@ -177,6 +197,14 @@ void CDialog::BuildControls() {
     widget->setVisible(!(control.style & kHidden));
     widget->setEnabled(!(control.style & kDisabled));
     if (control.style & kNoTabStop) widget->setFocusPolicy(Qt::NoFocus);
+    if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+      // Room taken by the box itself and its spacing.
+      const int indicator =
+          box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+          box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
+      box->setText(
+          FitText(box->text(), box->fontMetrics(), box->width() - indicator - 2, box->height()));
+    }
     if (control.id != IDC_STATIC) controls_[control.id] = widget;
     ConnectNotifications(widget, control);
   }
