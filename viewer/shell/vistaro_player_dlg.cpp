@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QMenu>
 #include <cstdio>
+#include <map>
 
 #include "common/user_folder.h"
 #include "platform/com/utf.h"
@@ -159,25 +160,30 @@ void CVistaroPlayerDlg::OnSysCommand(unsigned command) {
 }
 
 void CVistaroPlayerDlg::OnCommand(int id) {
-  switch (id) {
-    case IDC_LOAD:
-      OnLoad();
-      break;
-    case IDC_PLAY:
-      OnPlay();
-      break;
-    case IDC_PAUSE:
-      OnPause();
-      break;
-    case IDC_LIVE_CAPTURE:
-      OnLiveCapture();
-      break;
-    case IDC_EXCEL_PROBE:
-      break;
-    default:
-      CDialog::OnCommand(id);
-      break;
-  }
+  using Handler = void (*)(CVistaroPlayerDlg&);
+  static const std::map<int, Handler> handlers = {
+      {IDC_LOAD, [](CVistaroPlayerDlg& d) { d.OnLoad(); }},
+      {IDC_PLAY, [](CVistaroPlayerDlg& d) { d.OnPlay(); }},
+      {IDC_PAUSE, [](CVistaroPlayerDlg& d) { d.OnPause(); }},
+      {IDC_LIVE_CAPTURE, [](CVistaroPlayerDlg& d) { d.OnLiveCapture(); }},
+      {IDC_SHOW_UPLINK, [](CVistaroPlayerDlg& d) { ShowModeless(d.uplink_); }},
+      {IDC_SHOW_POSITIONAL, [](CVistaroPlayerDlg& d) { ShowModeless(d.positional_); }},
+      {IDC_SHOW_BATTERY, [](CVistaroPlayerDlg& d) { ShowModeless(d.battery_); }},
+      {IDC_GOOGLE_LINK, [](CVistaroPlayerDlg& d) { d.earth_->OnViewModeButton(ViewMode::Off); }},
+      {IDC_PILOTS_EYE,
+       [](CVistaroPlayerDlg& d) { d.earth_->OnViewModeButton(ViewMode::PilotsEye); }},
+      {IDC_MOVING_MAP_STATIC,
+       [](CVistaroPlayerDlg& d) { d.earth_->OnViewModeButton(ViewMode::MovingMapStatic); }},
+      {IDC_MOVING_MAP_MOVING,
+       [](CVistaroPlayerDlg& d) { d.earth_->OnViewModeButton(ViewMode::MovingMapMoving); }},
+      {IDC_SHOW_GROUND_TRACK, [](CVistaroPlayerDlg& d) { d.earth_->OnShowGroundTrack(); }},
+      {IDC_CLEAR_KML, [](CVistaroPlayerDlg& d) { d.earth_->OnClearKmlFile(); }},
+      {IDC_EXPORT_KML, [](CVistaroPlayerDlg& d) { d.earth_->OnExportKmlFile(); }},
+  };
+  if (const auto found = handlers.find(id); found != handlers.end())
+    found->second(*this);
+  else
+    CDialog::OnCommand(id);
 }
 
 void CVistaroPlayerDlg::OnSelChange(int id) {
