@@ -83,9 +83,11 @@ PositionRecord Position(double t, const Moment& m) {
 UplinkRecord Uplink(double t, const Moment& m) {
   const double distance = std::sqrt(m.north * m.north + m.east * m.east + m.height * m.height);
   UplinkRecord r{};
-  const double rssi = 205.0 - 30.0 * std::log10(1.0 + distance / 10.0) + 2.0 * std::sin(0.9 * t);
-  r.rssiValue1 = Clamped<std::uint8_t>(rssi, 20, 255);
-  r.rssiValue2 = Clamped<std::uint8_t>(rssi - 8.0 + 3.0 * std::sin(1.7 * t), 20, 255);
+  // The receivers report the signal level as a positive number of dBm
+  // below zero: about -42 dBm beside the pilot, -95 dBm at 1.5 km.
+  const double rssi = 42.0 + 25.0 * std::log10(1.0 + distance / 10.0) + 1.5 * std::sin(0.9 * t);
+  r.rssiValue1 = Clamped<std::uint8_t>(rssi, 20, 127);
+  r.rssiValue2 = Clamped<std::uint8_t>(rssi + 4.0 + 3.0 * std::sin(1.7 * t), 20, 127);
   r.linkQuality = Clamped<std::uint8_t>(100.0 - distance / 25.0, 0, 100);
   r.nFailsafes = 0;
   r.freqError = Clamped<std::int8_t>(2.0 * std::sin(0.1 * t), -128, 127);

@@ -6,6 +6,7 @@
 
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/ui_service.h"
+#include "viewer/dialogs/status_formats.h"
 #include "viewer/shell/resource.h"
 #include "viewer/shell/vistaro_player_dlg.h"
 
@@ -83,19 +84,17 @@ class ReadoutPrinter {
     const QString good = dialog_.GetDlgItemText(IDC_GOOD_PACKETS);
     const QString bad = dialog_.GetDlgItemText(IDC_BAD_PACKETS);
     QString line = QStringLiteral("Good Packets %1  Bad Packets %2").arg(good, bad);
-    if (const ComPtr<IQuorvex> decoder = dialog_.Decoder()) {
-      int timeMs = 0, sats = 0;
-      float lon = 0, lat = 0, alt = 0, altLaunch = 0, heading = 0, distance = 0, travelled = 0;
-      decoder->GetPosition(&timeMs, &lon, &lat, &alt, &altLaunch, &heading, &distance, &travelled,
-                           &sats);
-      if (!(lon == -1.0f && lat == -1.0f)) {
-        line += QStringLiteral("  lat %1  lon %2  alt %3 m  dist %4 m  sats %5")
-                    .arg(lat, 0, 'f', 5)
-                    .arg(lon, 0, 'f', 5)
-                    .arg(alt, 0, 'f', 1)
-                    .arg(distance, 0, 'f', 0)
-                    .arg(sats);
-      }
+    // What the status windows show, once a fix has come in.
+    if (dialog_.Refresh().state().lastSampleTime >= 0) {
+      const CPositionalStatusDlg& position = dialog_.PositionalStatus();
+      const CBatteryStatusDlg& battery = dialog_.BatteryStatus();
+      line +=
+          QStringLiteral("  Lat %1  Lon %2  Alt %3  Dist %4  Sats %5  RSSI %6 dBm  %7 V")
+              .arg(FormatDegrees(position.latitude), FormatDegrees(position.longitude),
+                   FormatAltitude(position.altitudeAboveLaunch), FormatDistance(position.distance))
+              .arg(position.numSats)
+              .arg(dialog_.UplinkStatus().rssi1)
+              .arg(FormatGeneral6(battery.voltage / 1000.0));
     }
     if (!force && line == last_) return;
     last_ = line;
@@ -109,6 +108,17 @@ class ReadoutPrinter {
 };
 
 }  // namespace
+
+void StartFromCommandLine(CVistaroPlayerDlg& dialog, const CommandLine& line) {
+  if (line.rateIndex) dialog.SetCurSel(IDC_TELEMETRY_RATE, *line.rateIndex);
+  // Once the window is up, as if the user had pressed the button.
+  const QString file = line.file;
+  const bool live = line.live;
+  QTimer::singleShot(0, &dialog, [&dialog, file, live] {
+    if (!file.isEmpty()) dialog.OpenFile(file);
+    if (live) dialog.OnLiveCapture();
+  });
+}
 
 int CVistaroPlayerApp::Run(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -132,7 +142,7 @@ int CVistaroPlayerApp::Run(int argc, char** argv) {
   ui::QtUiService boxes;
   CVistaroPlayerDlg dialog(boxes, {});
   dialog.Create();
-  if (line.rateIndex) dialog.SetCurSel(IDC_TELEMETRY_RATE, *line.rateIndex);
+  StartFromCommandLine(dialog, line);
 
   ReadoutPrinter printer(dialog);
   QTimer watcher;
@@ -153,12 +163,6 @@ int CVistaroPlayerApp::Run(int argc, char** argv) {
       dialog.EndDialog(ui::IDCANCEL);
     });
   }
-  // Once the window is up, as if the user had pressed the button.
-  QTimer::singleShot(0, &dialog, [&] {
-    if (!line.file.isEmpty()) dialog.OpenFile(line.file);
-    if (line.live) dialog.OnLiveCapture();
-  });
-
   dialog.DoModal();
   watcher.stop();
   return 0;

@@ -19,6 +19,12 @@ struct CommandLine {
 CommandLine ParseCommandLine(const QStringList& arguments);
 QString CommandLineHelp();
 
+class CVistaroPlayerDlg;
+
+// Selects the rate and, once the event loop runs, loads the file or starts
+// the live capture that the command line asks for.
+void StartFromCommandLine(CVistaroPlayerDlg& dialog, const CommandLine& line);
+
 // The program: starts the main dialog, runs it modally and ends with it.
 class CVistaroPlayerApp {
  public:
