@@ -17,8 +17,13 @@ inline constexpr char kHeader[] =
     "Longitude";
 
 std::string Build(IQuorvex& decoder);
+// Only the records with keys below `recordCount`: the history as it stood
+// when that count was taken, however much arrived since.
+std::string Build(IQuorvex& decoder, int recordCount);
 
 // S_OK, or E_FAIL when the file cannot be written (nothing is left behind).
 HRESULT Write(IQuorvex& decoder, const std::filesystem::path& path, std::string* error = nullptr);
+HRESULT Write(IQuorvex& decoder, int recordCount, const std::filesystem::path& path,
+              std::string* error = nullptr);
 
 }  // namespace history_csv

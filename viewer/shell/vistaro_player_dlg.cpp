@@ -9,6 +9,8 @@
 
 #include "common/user_folder.h"
 #include "platform/com/utf.h"
+#include "viewer/dialogs/excel_probe.h"
+#include "viewer/dialogs/history_export.h"
 #include "viewer/dialogs/show_modeless.h"
 #include "viewer/shell/about_dlg.h"
 #include "viewer/shell/dialog_templates.h"
@@ -87,7 +89,8 @@ CVistaroPlayerDlg::CVistaroPlayerDlg(ui::IUiService& ui, Options options)
       graphMessages_(std::make_unique<GraphMessages>(*this)),
       uplink_(ui, this),
       positional_(ui, this),
-      battery_(ui, this) {
+      battery_(ui, this),
+      losCalculator_(ui, this) {
   InitViewerResources();
   mainIcon_.addFile(QString::fromLatin1(kAppIcon48), QSize(48, 48));
   mainIcon_.addFile(QString::fromLatin1(kAppIcon32), QSize(32, 32));
@@ -179,11 +182,23 @@ void CVistaroPlayerDlg::OnCommand(int id) {
       {IDC_SHOW_GROUND_TRACK, [](CVistaroPlayerDlg& d) { d.earth_->OnShowGroundTrack(); }},
       {IDC_CLEAR_KML, [](CVistaroPlayerDlg& d) { d.earth_->OnClearKmlFile(); }},
       {IDC_EXPORT_KML, [](CVistaroPlayerDlg& d) { d.earth_->OnExportKmlFile(); }},
+      {IDC_LOS_CALCULATOR, [](CVistaroPlayerDlg& d) { d.OnLosCalculator(); }},
+      {IDC_EXPORT_HISTORY, [](CVistaroPlayerDlg& d) { ExportHistory(d.Decoder(), d.Ui(), &d); }},
+      {IDC_EXCEL_PROBE, [](CVistaroPlayerDlg&) { ExcelProbe(); }},
   };
   if (const auto found = handlers.find(id); found != handlers.end())
     found->second(*this);
   else
     CDialog::OnCommand(id);
+}
+
+void CVistaroPlayerDlg::OnLosCalculator() {
+  // Google Earth is started, even with the link off, the first time only.
+  losCalculator_.Open([this] {
+    earth_->LaunchEarth(true);
+    return CLOSCalculatorDlg::EarthHandover{earth_->App(), KmlPath(u"planePos.kml"),
+                                            earth_->PlaneIconLink(0)};
+  });
 }
 
 void CVistaroPlayerDlg::OnSelChange(int id) {

@@ -10,6 +10,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/ui/dialog.h"
 #include "viewer/dialogs/battery_status_dlg.h"
+#include "viewer/dialogs/los_calculator_dlg.h"
 #include "viewer/dialogs/positional_status_dlg.h"
 #include "viewer/dialogs/uplink_status_dlg.h"
 #include "viewer/maps/earth_link.h"
@@ -63,6 +64,7 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   CUplinkStatusDlg& UplinkStatus() override { return uplink_; }
   CPositionalStatusDlg& PositionalStatus() override { return positional_; }
   CBatteryStatusDlg& BatteryStatus() override { return battery_; }
+  CLOSCalculatorDlg& LosCalculator() { return losCalculator_; }
   EarthLink& Earth() { return *earth_; }
   KmlWriter& TrackWriter() override { return trackWriter_; }
   const RefreshCycle& Refresh() const { return *refresh_; }
@@ -83,6 +85,7 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   class GraphMessages;
 
   void OnSeek(int code, int position);
+  void OnLosCalculator();
 
   // The refresh cycle's view of the dialog.
   IMediaSeeking* MediaSeeking() override { return graph_->MediaSeeking(); }
@@ -128,6 +131,7 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   CUplinkStatusDlg uplink_;
   CPositionalStatusDlg positional_;
   CBatteryStatusDlg battery_;
+  CLOSCalculatorDlg losCalculator_;
   std::unique_ptr<IconServer> iconServer_;
   std::unique_ptr<EarthLink> earth_;
   std::unique_ptr<RefreshCycle> refresh_;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+#include "common/iquorvex.h"
+#include "platform/com/com_ptr.h"
+#include "platform/ui/ui_service.h"
+
+class QWidget;
+
+inline const QString kHistoryFileName = QStringLiteral("DiagData.csv");
+inline const QString kHistoryFilter =
+    QStringLiteral("CSV Files (*.csv)|*.csv|All Files (*.*)|*.*||");
+
+// The main dialog's "Export History" button: the decoder's packet history
+// into a CSV file the user names. Nothing happens without a decoder. A file
+// that cannot be written is reported in a box owned by `owner`, the way a
+// failed track export is: the pilot asked for the data and would otherwise
+// believe it saved.
+void ExportHistory(const ComPtr<IQuorvex>& decoder, ui::IUiService& ui, QWidget* owner);
