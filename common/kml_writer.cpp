@@ -6,8 +6,9 @@
 #include <limits>
 #include <utility>
 
-#include "platform/file/atomic_file.h"
 #include "platform/com/utf.h"
+#include "platform/file/atomic_file.h"
+#include "platform/file/xml_text.h"
 
 const char16_t KmlWriter::kDefaultIconHref[] =
     u"http://maps.google.com/mapfiles/kml/pal4/icon25.png";
@@ -43,33 +44,9 @@ std::string FormatCoordinates(const TrackPoint& point) {
   return text;
 }
 
-void AppendEscaped(std::string& out, std::string_view utf8) {
-  for (char c : utf8) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
-}
-
 std::string EscapedUtf8(std::u16string_view text) {
   std::string escaped;
-  AppendEscaped(escaped, Utf16ToUtf8(text));
+  AppendXmlEscaped(escaped, Utf16ToUtf8(text));
   return escaped;
 }
 
@@ -327,12 +304,12 @@ std::string KmlWriter::NetworkLinkDocument(std::u16string_view href, std::u16str
       "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
       "<NetworkLink>\n"
       "\t<name>";
-  AppendEscaped(out, Utf16ToUtf8(name));
+  AppendXmlEscaped(out, Utf16ToUtf8(name));
   out +=
       "</name>\n"
       "\t<Link>\n"
       "\t\t<href>";
-  AppendEscaped(out, Utf16ToUtf8(href));
+  AppendXmlEscaped(out, Utf16ToUtf8(href));
   out +=
       "</href>\n"
       "\t\t<refreshMode>onInterval</refreshMode>\n"

@@ -22,6 +22,8 @@ packages=(
   # rsvg-convert, which renders the artwork's PNGs from their SVG sources;
   # xwininfo, with which screenshots find the windows.
   gstreamer1.0-x librsvg2-bin x11-utils
+  # The install test validates the desktop entry.
+  desktop-file-utils
 )
 
 missing=()

@@ -24,6 +24,7 @@
 #include "platform/com/utf.h"
 #include "platform/earth/earth_program.h"
 #include "platform/file/atomic_file.h"
+#include "platform/file/xml_text.h"
 
 extern char** environ;
 
@@ -42,33 +43,6 @@ constexpr std::string_view kHeader =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n";
 
-std::string Escaped(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // Locale-free: Qt programs run with the user's LC_NUMERIC, and KML wants a
 // full stop.
 std::string Number(double value) {
@@ -80,9 +54,9 @@ std::string Number(double value) {
 
 std::string Link(std::string_view name, const std::filesystem::path& href, double refresh,
                  bool flyToView) {
-  std::string out = "\t<NetworkLink>\n\t\t<name>" + Escaped(name) + "</name>\n";
+  std::string out = "\t<NetworkLink>\n\t\t<name>" + XmlEscaped(name) + "</name>\n";
   if (flyToView) out += "\t\t<flyToView>1</flyToView>\n";
-  out += "\t\t<Link>\n\t\t\t<href>" + Escaped(href.string()) + "</href>\n";
+  out += "\t\t<Link>\n\t\t\t<href>" + XmlEscaped(href.string()) + "</href>\n";
   out += "\t\t\t<refreshMode>onInterval</refreshMode>\n";
   out += "\t\t\t<refreshInterval>" + Number(refresh) + "</refreshInterval>\n";
   out += "\t\t</Link>\n\t</NetworkLink>\n";
@@ -284,8 +258,8 @@ class CApplicationGEStandIn final
     std::string out(kHeader);
     out += "<Document>\n\t<name>Files</name>\n";
     for (const auto& file : files_) {
-      out += "\t<NetworkLink>\n\t\t<name>" + Escaped(file.filename().string()) + "</name>\n";
-      out += "\t\t<Link>\n\t\t\t<href>" + Escaped(file.string()) + "</href>\n\t\t</Link>\n";
+      out += "\t<NetworkLink>\n\t\t<name>" + XmlEscaped(file.filename().string()) + "</name>\n";
+      out += "\t\t<Link>\n\t\t\t<href>" + XmlEscaped(file.string()) + "</href>\n\t\t</Link>\n";
       out += "\t</NetworkLink>\n";
     }
     out += "</Document>\n</kml>\n";

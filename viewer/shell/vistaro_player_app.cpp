@@ -150,6 +150,8 @@ int CVistaroPlayerApp::Run(int argc, char** argv) {
     QObject::connect(&watcher, &QTimer::timeout, [&] {
       if (line.printReadouts) printer.Print(false);
       if (line.exitAtEnd && dialog.PlaybackComplete()) {
+        // The last frames may have come after the last tick.
+        dialog.RunRefreshCycle();
         if (line.printReadouts) printer.Print(true);
         dialog.EndDialog(ui::IDCANCEL);
       }
@@ -159,6 +161,13 @@ int CVistaroPlayerApp::Run(int argc, char** argv) {
   }
   if (line.quitAfterSeconds > 0) {
     QTimer::singleShot(int(line.quitAfterSeconds * 1000), &dialog, [&] {
+      // A box waiting for an answer nobody will give must not hold the
+      // program open.
+      while (QWidget* box = QApplication::activeModalWidget()) {
+        if (box == &dialog) break;
+        box->close();
+        QApplication::processEvents();
+      }
       if (line.printReadouts) printer.Print(true);
       dialog.EndDialog(ui::IDCANCEL);
     });

@@ -16,6 +16,7 @@
 #include "common/user_folder.h"
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/testing/recording_ui_service.h"
+#include "tests/viewer/shell/event_pump.h"
 #include "tests/viewer/shell/media_graph_fixtures.h"
 #include "tools/encoder/signal_renderer.h"
 #include "tools/encoder/synthetic_flight.h"
@@ -28,18 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ui::testing::RecordingUiService;
-
-// Processes the window system's events until `done` or `seconds` pass.
-template <class Predicate>
-bool PumpUntil(Predicate done, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 // A telemetry WAV at the fast slot rate: it decodes only when the viewer
 // has told the decoder that rate.

@@ -15,6 +15,7 @@
 
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/testing/recording_ui_service.h"
+#include "tests/viewer/shell/event_pump.h"
 #include "tests/viewer/shell/media_graph_fixtures.h"
 #include "viewer/shell/resource.h"
 #include "viewer/shell/vistaro_player_app.h"
@@ -23,24 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-template <class Predicate>
-bool PumpUntil(Predicate done, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(PilotAcceptance, ARecordingFromCommandLineToExportedFiles) {
   const fs::path folder = media::Folder() / "pilot";
@@ -122,8 +105,8 @@ TEST(PilotAcceptance, ARecordingFromCommandLineToExportedFiles) {
                               " --csv \"" + batchCsv.string() + "\" --kml \"" + batchKml.string() +
                               "\" \"" + recording.path.string() + "\" >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  EXPECT_EQ(ReadFile(csv), ReadFile(batchCsv));
-  EXPECT_EQ(ReadFile(kml), ReadFile(batchKml));
+  EXPECT_EQ(ReadWholeFile(csv), ReadWholeFile(batchCsv));
+  EXPECT_EQ(ReadWholeFile(kml), ReadWholeFile(batchKml));
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ std::string LastLineWith(const std::string& text, const std::string& needle) {
 TEST(PlayerProgram, PlaysARecordingFromItsCommandLineToTheEnd) {
   const media::File file = media::VideoAndAudioMkv();
   const PlayerRun run = RunPlayer("--fast --exit-at-end --print-readouts --quit-after 120 \"" +
-                            file.path.string() + "\"");
+                                  file.path.string() + "\"");
   ASSERT_EQ(run.status, 0) << run.output;
   const std::string last = LastLineWith(run.output, "Good Packets");
   EXPECT_NE(last.find("Good Packets " + std::to_string(file.frames) + "  Bad Packets 0"),

@@ -16,6 +16,7 @@
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/testing/recording_ui_service.h"
 #include "tests/platform/earth/fake_earth_program.h"
+#include "tests/viewer/shell/event_pump.h"
 #include "tests/viewer/shell/media_graph_fixtures.h"
 #include "viewer/shell/resource.h"
 #include "viewer/shell/vistaro_player_dlg.h"
@@ -23,24 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-template <class Predicate>
-bool PumpUntil(Predicate done, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Counts the camera moves on their way to the real stand-in.
 class CountingEarth final : public CSingleInterfaceObject<IApplicationGE, IID_IApplicationGE> {
@@ -161,9 +144,9 @@ TEST(TelemetryFlow, ARecordingReachesTheDialogsTheKmlFilesAndGoogleEarth) {
   const fs::path expectedPath = folder / "expected.kml";
   ASSERT_EQ(expected.WritePositionFile(expectedPath.u16string(), u"PlanePos", false), S_OK);
   const fs::path planePos = fs::path(dialog.KmlPath(u"planePos.kml"));
-  EXPECT_EQ(ReadFile(planePos), ReadFile(expectedPath));
+  EXPECT_EQ(ReadWholeFile(planePos), ReadWholeFile(expectedPath));
   // The track: one point per processed fix, at its altitude, absolute.
-  const std::string track = ReadFile(fs::path(dialog.KmlPath(u"planeTrack.kml")));
+  const std::string track = ReadWholeFile(fs::path(dialog.KmlPath(u"planeTrack.kml")));
   EXPECT_NE(track.find("<name>GroundTrack</name>"), std::string::npos);
   EXPECT_NE(track.find("<altitudeMode>absolute</altitudeMode>"), std::string::npos) << track;
   EXPECT_GE(dialog.TrackWriter().PointCount(), 8u);
@@ -172,11 +155,11 @@ TEST(TelemetryFlow, ARecordingReachesTheDialogsTheKmlFilesAndGoogleEarth) {
   // network links, and followed every fix since.
   const auto starts = program.WaitForStarts(1);
   ASSERT_EQ(starts.size(), 1u);
-  const std::string files = ReadFile(earthFolder / earth::kFileListDocument);
+  const std::string files = ReadWholeFile(earthFolder / earth::kFileListDocument);
   EXPECT_NE(files.find("VistaroPlayerNetLink.kml"), std::string::npos) << files;
   EXPECT_NE(files.find("VistaroPlayerNetLink2.kml"), std::string::npos) << files;
   EXPECT_GE(cameraMoves, int(dialog.TrackWriter().PointCount()) - 1);
-  const std::string camera = ReadFile(earthFolder / earth::kCameraDocument);
+  const std::string camera = ReadWholeFile(earthFolder / earth::kCameraDocument);
   EXPECT_NE(camera.find("<range>133"), std::string::npos) << camera;
   EXPECT_NE(camera.find("<tilt>80"), std::string::npos) << camera;
   program.Stop();
