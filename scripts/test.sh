@@ -33,11 +33,13 @@ configure_and_build "$build/asan" -- -DVISTARO_SANITIZE=address -DVISTARO_BUILD_
 
 echo "== ThreadSanitizer"
 # The programs whose tests run streaming threads against the caller's: the
-# decoder's threading tests, and every test of the media graph on real
-# pipelines (GStreamer itself is not instrumented; cmake/glib_tsan_options.cpp
-# says how our code is still checked around it).
+# decoder's threading tests, every test of the media graph on real
+# pipelines, and the viewer's windows fed by a playing graph (GStreamer and
+# Qt are not instrumented; cmake/glib_tsan_options.cpp says how our code is
+# still checked around them).
 configure_and_build "$build/tsan" test_decoder test_filter quorvex regsvr test_graph \
-  test_media_graph -- -DVISTARO_SANITIZE=thread -DVISTARO_BUILD_BENCH=OFF
+  test_media_graph test_viewer_app vistaro-player quorvex-decode -- \
+  -DVISTARO_SANITIZE=thread -DVISTARO_BUILD_BENCH=OFF
 (cd "$build/tsan" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   setarch "$(uname -m)" -R ctest --output-on-failure -j "$jobs" \
-  -R 'Thread|Graph|Playback|LiveCapture|Failures|AudioInputDevices|RunningObjectTable|DecoderFilter\.')
+  -R 'Thread|Graph|Playback|LiveCapture|Failures|AudioInputDevices|RunningObjectTable|DecoderFilter\.|MainDialog|TelemetryFlow|PilotAcceptance|PlayerProgram')

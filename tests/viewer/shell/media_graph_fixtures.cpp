@@ -27,6 +27,10 @@ class Environment final : public ::testing::Environment {
     std::string pattern = (fs::temp_directory_path() / "mediagraph-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     folder_ = pattern;
+    // The viewer's KML files go to the user's private temporary folder;
+    // tests run side by side, so each gets a temporary folder of its own.
+    fs::create_directories(folder_ / "tmp");
+    ::setenv("TMPDIR", (folder_ / "tmp").c_str(), 1);
     ::unsetenv("VISTARO_COMPONENT_REGISTRY");
     ::setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
     const std::string command =
