@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/com/component_registry.h"
+#include "platform/com/library_path.h"
 #include "platform/com/utf.h"
 #include "platform/earth/earth_program.h"
 #include "platform/earth/earth_stand_in.h"
@@ -24,13 +25,7 @@ namespace {
 
 const char libraryMarker = 0;
 
-std::filesystem::path LibraryPath() {
-  Dl_info info{};
-  if (!dladdr(&libraryMarker, &info) || !info.dli_fname) return {};
-  std::error_code error;
-  auto path = std::filesystem::absolute(info.dli_fname, error);
-  return error ? std::filesystem::path() : path.lexically_normal();
-}
+std::filesystem::path LibraryPath() { return PathOfLibraryHolding(&libraryMarker); }
 
 std::string ProgId() { return Utf16ToUtf8(kApplicationGEProgId); }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/com/library_path.h"
 #include "platform/filter/filter_server.h"
 
 namespace {
@@ -10,13 +11,7 @@ namespace {
 // Any object of this library: its address tells dladdr which file we are.
 const char libraryMarker = 0;
 
-std::filesystem::path LibraryPath() {
-  Dl_info info{};
-  if (!dladdr(&libraryMarker, &info) || !info.dli_fname) return {};
-  std::error_code error;
-  auto path = std::filesystem::absolute(info.dli_fname, error);
-  return error ? std::filesystem::path() : path.lexically_normal();
-}
+std::filesystem::path LibraryPath() { return PathOfLibraryHolding(&libraryMarker); }
 
 }  // namespace
 
