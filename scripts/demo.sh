@@ -15,8 +15,9 @@ release="$build/release"
 
 bash "$root/scripts/install-deps.sh"
 
-cmake -S "$root" -B "$release" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVISTARO_BUILD_TESTS=OFF \
-  -DVISTARO_BUILD_BENCH=OFF >/dev/null
+# The same build tree as the tests' normal build, so neither command
+# undoes the other's configuration.
+cmake -S "$root" -B "$release" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$release" -j "$(nproc)" --target vistaro-player quorvex vistaro_earth regsvr \
   quorvex-encode quorvex-decode
 

@@ -18,7 +18,7 @@ configure_and_build() {
   local targets=()
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do targets+=(--target "$1"); shift; done
   [ $# -gt 0 ] && shift
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVISTARO_BUILD_TESTS=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs" "${targets[@]}"
 }
 
