@@ -99,27 +99,31 @@ void CDecodeEngine::CompleteFrame() {
   const auto crc = crc8::Compute(frame_, static_cast<std::size_t>(byteCount_ - 1));
   if (crc == frame_[byteCount_ - 1]) {
     ++goodFrames_;
-    const std::uint8_t* payload = frame_ + 2;
-    switch (frame_[0]) {
-      case kFramePosition: {
-        PositionRecord r;
-        std::memcpy(&r, payload, sizeof r);
-        OnPosition(r);
-        break;
-      }
-      case kFrameUplink:
-        std::memcpy(&latestUplink_, payload, sizeof latestUplink_);
-        OnUplinkStatus(latestUplink_);
-        break;
-      case kFrameBattery:
-        std::memcpy(&latestBattery_, payload, sizeof latestBattery_);
-        OnBatteryStatus(latestBattery_);
-        break;
-      default:
-        break;
-    }
+    Dispatch(frame_);
   } else {
     ++badFrames_;
   }
   ReturnToHunt();
+}
+
+void CDecodeEngine::Dispatch(const std::uint8_t* frame) {
+  const std::uint8_t* payload = frame + 2;
+  switch (frame[0]) {
+    case kFramePosition: {
+      PositionRecord r;
+      std::memcpy(&r, payload, sizeof r);
+      OnPosition(r);
+      break;
+    }
+    case kFrameUplink:
+      std::memcpy(&latestUplink_, payload, sizeof latestUplink_);
+      OnUplinkStatus(latestUplink_);
+      break;
+    case kFrameBattery:
+      std::memcpy(&latestBattery_, payload, sizeof latestBattery_);
+      OnBatteryStatus(latestBattery_);
+      break;
+    default:
+      break;
+  }
 }
