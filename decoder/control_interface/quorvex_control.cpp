@@ -52,6 +52,7 @@ CQuorvexControl::~CQuorvexControl() = default;
 void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
   std::lock_guard guard(lock_);
   engine_.SetSampleRate(rate);
+  robust_.SetSampleRate(rate);
 }
 
 void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* output,
@@ -61,9 +62,14 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
   const std::size_t offset = channels == 2 ? static_cast<std::size_t>(AudioChannel()) : 0;
   const std::size_t whole = values - values % stride;
   std::lock_guard guard(lock_);
+  const bool robust = demodulator_.load(std::memory_order_relaxed) == kQuorvexDemodulatorRobust;
   for (std::size_t i = 0; i < whole; i += stride) {
     // Read before writing: output may alias input.
-    engine_.ProcessSample(input[i + offset]);
+    if (robust) {
+      robust_.ProcessSample(input[i + offset]);
+    } else {
+      engine_.ProcessSample(input[i + offset]);
+    }
     for (std::size_t k = i; k < i + stride; ++k)
       output[k] = static_cast<std::int16_t>(input[k] * kPassThroughGain);
   }
@@ -112,8 +118,8 @@ HRESULT CQuorvexControl::GetPosition(int* timeMs, float* longitude, float* latit
 HRESULT CQuorvexControl::WriteTrackKml(BSTR path) {
   std::lock_guard guard(lock_);
   if (SysStringLen(path) == 0) return E_FAIL;
-  return engine_.Track().WriteTrackFile(std::u16string_view(path, SysStringLen(path)),
-                                        u"Aviquent", false, false);
+  return engine_.Track().WriteTrackFile(std::u16string_view(path, SysStringLen(path)), u"Aviquent",
+                                        false, false);
 }
 
 HRESULT CQuorvexControl::ClearTrack() {
@@ -150,8 +156,8 @@ HRESULT CQuorvexControl::SetAudioChannel(int channel) {
 }
 
 HRESULT CQuorvexControl::GetPositionAt(int key, int* timeMs, float* longitude, float* latitude,
-                                       float* altitude, float* altitudeAboveLaunch,
-                                       float* heading, float* distance, int* numSats) {
+                                       float* altitude, float* altitudeAboveLaunch, float* heading,
+                                       float* distance, int* numSats) {
   std::lock_guard guard(lock_);
   const auto& history = engine_.PositionHistory();
   const auto it = history.lower_bound(key);
@@ -196,6 +202,23 @@ HRESULT CQuorvexControl::SetBitRate(int slotRate) {
   if (slotRate <= 0) return E_INVALIDARG;
   std::lock_guard guard(lock_);
   engine_.SetSlotRate(slotRate);
+  robust_.SetSlotRate(slotRate);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::SetDemodulator(int demodulator) {
+  if (demodulator != kQuorvexDemodulatorSeed && demodulator != kQuorvexDemodulatorRobust)
+    return E_INVALIDARG;
+  std::lock_guard guard(lock_);
+  // Audio the robust demodulator held from an earlier turn is not
+  // continuous with what comes next.
+  if (demodulator != demodulator_.exchange(demodulator)) robust_.Reset();
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetDemodulator(int* demodulator) {
+  if (!demodulator) return E_POINTER;
+  *demodulator = demodulator_.load();
   return S_OK;
 }
 

@@ -6,6 +6,8 @@
 #include <mutex>
 
 #include "common/iquorvex.h"
+#include "common/iquorvex_demodulator.h"
+#include "decoder/demodulator/robust_demodulator.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
 // IQuorvex over one decoder engine, plus the buffer loop that feeds it. The
@@ -15,7 +17,7 @@
 // One lock guards the engine: the streaming thread holds it for a whole
 // buffer and every IQuorvex method holds it for its whole run, so the viewer
 // never reads a history or the track while a frame is being stored.
-class CQuorvexControl : public IQuorvex {
+class CQuorvexControl : public IQuorvex, public IQuorvexDemodulator {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
@@ -66,6 +68,11 @@ class CQuorvexControl : public IQuorvex {
                                           float* altitude) override;
   HRESULT STDMETHODCALLTYPE SetLaunchSite(float longitude, float latitude, float altitude) override;
 
+  // IQuorvexDemodulator: both demodulators feed the same engine, so the
+  // histories, counters and side outputs carry on across a change.
+  HRESULT STDMETHODCALLTYPE SetDemodulator(int demodulator) override;
+  HRESULT STDMETHODCALLTYPE GetDemodulator(int* demodulator) override;
+
  protected:
   ~CQuorvexControl();
 
@@ -80,7 +87,17 @@ class CQuorvexControl : public IQuorvex {
                     float* altitude, float* altitudeAboveLaunch, float* distance,
                     int* numSats) const;
 
+  struct RobustSink final : IFrameSink {
+    explicit RobustSink(CDecodeEngineWithComms& e) : engine(e) {}
+    void OnFrame(std::span<const std::uint8_t> frame) override { engine.AcceptFrame(frame.data()); }
+    void OnLostFrame() override { engine.CountLostFrame(); }
+    CDecodeEngineWithComms& engine;
+  };
+
   mutable std::mutex lock_;
   CDecodeEngineWithComms engine_;
+  RobustSink robustSink_{engine_};
+  CRobustDemodulator robust_{robustSink_};
+  std::atomic<int> demodulator_{kQuorvexDemodulatorSeed};
   std::atomic<int> audioChannel_{1};
 };

@@ -45,6 +45,8 @@ class CRobustDemodulator {
   void SetSampleRate(std::uint32_t rate);
   // A rate that is not positive is ignored, as by the first receiver.
   void SetSlotRate(std::int32_t rate);
+  // Forgets the audio held, as before the first sample.
+  void Reset() { Configure(); }
 
   inline void ProcessSample(std::int16_t s);
   void ProcessSamples(const std::int16_t* samples, std::size_t count) {

@@ -86,6 +86,7 @@ CVistaroPlayerDlg::CVistaroPlayerDlg(ui::IUiService& ui, Options options)
       options_(std::move(options)),
       kmlFolder_(DefaultKmlFolder()),
       rateStore_(options_.settingsPath),
+      robustStore_(options_.settingsPath),
       graphMessages_(std::make_unique<GraphMessages>(*this)),
       uplink_(ui, this),
       positional_(ui, this),
@@ -151,7 +152,15 @@ void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
   // Stands in for the system menu where the desktop offers none.
   QMenu menu(this);
   QAction* about = menu.addAction(QStringLiteral("&About VistaroPlayer..."));
-  if (menu.exec(event->globalPos()) == about) OnSysCommand(IDM_ABOUTBOX);
+  QAction* robust = menu.addAction(QStringLiteral("&Robust decoding"));
+  robust->setCheckable(true);
+  robust->setChecked(robustStore_.Read());
+  const QAction* chosen = menu.exec(event->globalPos());
+  if (chosen == about) OnSysCommand(IDM_ABOUTBOX);
+  if (chosen == robust) {
+    robustStore_.Write(robust->isChecked());
+    ApplyRobustDecoding(graph_->DecoderFilter(), robust->isChecked());
+  }
 }
 
 void CVistaroPlayerDlg::OnSysCommand(unsigned command) {
@@ -290,6 +299,8 @@ void CVistaroPlayerDlg::ApplyTelemetryRate() {
   const int index = GetCurSel(IDC_TELEMETRY_RATE);
   if (index >= 0 && index <= 2) quorvex->SetBitRate(kTelemetryRates[index]);
   rateStore_.Write(static_cast<std::uint32_t>(index));
+  // Here because every new decoder passes through: a file, a capture.
+  ApplyRobustDecoding(quorvex.Get(), robustStore_.Read());
 }
 
 std::u16string CVistaroPlayerDlg::KmlPath(std::u16string_view name) {
