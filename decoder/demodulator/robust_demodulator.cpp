@@ -30,7 +30,11 @@ constexpr double kMinToneSlots = 10.0;
 // noise and music rarely reach it, and what does must still pass the
 // sync bits, type, length and CRC.
 constexpr double kMinCorrelation = 0.6;
+// Correlation peaks followed up in each attempt.
+constexpr std::size_t kPeaks = 3;
 // Transmitter clocks tried in the fine search, as factors on the slot rate.
+// Bits read with less than this share of the amplitude may be repaired.
+constexpr double kRepairMargin = 0.5;
 constexpr double kClockFactors[] = {1.0, 1.0 / 1.01, 1.0 / 0.99, 1.0 / 1.02, 1.0 / 0.98};
 
 std::size_t PayloadSize(std::uint8_t type) {
@@ -142,7 +146,9 @@ std::uint64_t CRobustDemodulator::Try(const Attempt& attempt) {
   const auto reach = static_cast<std::uint64_t>((kSearchBefore + kLeadSlots + 2) * N);
   std::uint64_t lo = attempt.toneEnd > reach ? attempt.toneEnd - reach : 0;
   lo = std::max({lo, resumeAfter_, n_ > capacity - 1 ? n_ - (capacity - 1) : 0});
+  if (lo > attempt.toneEnd) return 0;  // overwritten or taken already
   const std::size_t size = static_cast<std::size_t>(n_ - lo);
+  regionStart_ = lo;
   for (std::size_t k = 0; k < size; ++k) {
     region_[k] = raw_[static_cast<std::size_t>(lo + k) & mask_];
     prefix_[k + 1] = prefix_[k] + region_[k];
@@ -154,13 +160,19 @@ std::uint64_t CRobustDemodulator::Try(const Attempt& attempt) {
   const double first = static_cast<double>(attempt.toneEnd - lo) - (kSearchBefore + kLeadSlots) * N;
   const double origin = std::max(0.0, first);
   const double quarter = N / 4.0;
+  if (limit - origin < (kTemplateSlots + 1) * N) return 0;
   const auto quarterCount =
       std::min<std::size_t>(quarters_.size(), static_cast<std::size_t>((limit - origin) / quarter));
   for (std::size_t q = 0; q < quarterCount; ++q)
     quarters_[q] = Integral(origin + q * quarter, origin + (q + 1) * quarter);
   const auto positions = static_cast<std::size_t>((kSearchBefore + kSearchAfter) * 4);
-  double bestAbs = 0.0;
-  std::size_t bestQ = 0;
+  // The strongest few peaks, each at least two slots from the others: a
+  // codec can leave the true one below a neighbour.
+  struct Peak {
+    double value = 0.0;
+    std::size_t q = 0;
+  };
+  std::array<Peak, kPeaks> peaks{};
   for (std::size_t q = 0; q < positions; ++q) {
     if (q + 4 * kTemplateSlots > quarterCount) break;
     double c = 0.0;
@@ -169,69 +181,93 @@ std::uint64_t CRobustDemodulator::Try(const Attempt& attempt) {
       const double slot = quarters_[at] + quarters_[at + 1] + quarters_[at + 2] + quarters_[at + 3];
       c += TemplateLevel(j) * slot;
     }
-    if (std::fabs(c) > bestAbs) {
-      bestAbs = std::fabs(c);
-      bestQ = q;
+    c = std::fabs(c);
+    auto near = std::find_if(peaks.begin(), peaks.end(), [&](const Peak& p) {
+      return p.value > 0 && (q > p.q ? q - p.q : p.q - q) < 8;
+    });
+    if (near != peaks.end()) {
+      if (c > near->value) *near = {c, q};
+    } else if (c > peaks.back().value) {
+      peaks.back() = {c, q};
     }
-  }
-  if (bestAbs == 0.0) return 0;
-
-  // Fine search: an eighth of a quarter slot, and the clock factors.
-  struct Candidate {
-    double start, slot, corr, norm;
-  } best{0, N, 0, 0};
-  const double coarseStart = origin + static_cast<double>(bestQ) * quarter;
-  for (const double factor : kClockFactors) {
-    const double slot = N * factor;
-    for (int step = -8; step <= 8; ++step) {
-      const double t0 = coarseStart + step * quarter / 8.0;
-      if (t0 < 0 || t0 + kTemplateSlots * slot >= limit) continue;
-      double c = 0.0, energy = 0.0;
-      for (int j = 0; j < kTemplateSlots; ++j) {
-        const double v = Integral(t0 + j * slot, t0 + (j + 1) * slot);
-        c += TemplateLevel(j) * v;
-        energy += v * v;
-      }
-      if (std::fabs(c) > std::fabs(best.corr))
-        best = {t0 + kLeadSlots * slot, slot, c,
-                energy > 0 ? std::fabs(c) / std::sqrt(kTemplateSlots * energy) : 0};
-    }
-  }
-  if (best.norm < kMinCorrelation) return 0;
-  const int polarity = best.corr > 0 ? 1 : -1;
-
-  // Every bit of the sync word must read right on its own, against a
-  // baseline drawn through the means of its two balanced halves.
-  const double halfSync = kSyncSlots / 2 * best.slot;
-  const double m1 = Integral(best.start, best.start + halfSync) / halfSync;
-  const double m2 = Integral(best.start + halfSync, best.start + 2 * halfSync) / halfSync;
-  for (int k = 0; k < kSyncSlots / 2; ++k) {
-    const double a = best.start + 2 * k * best.slot;
-    const double mid = m1 + (m2 - m1) * (k - 1.5) / 4.0;
-    const double v = Integral(a, a + 2 * best.slot) / (2 * best.slot) - mid;
-    if (v * polarity * (k % 2 == 0 ? 1 : -1) <= 0) return 0;
+    std::sort(peaks.begin(), peaks.end(),
+              [](const Peak& x, const Peak& y) { return x.value > y.value; });
   }
 
-  const Reading readings[] = {
-      {best.start, best.slot, polarity, true, true},
-      {best.start, best.slot, polarity, true, false},
-      {best.start, best.slot, polarity, false, true},
-      {best.start, N, polarity, true, true},
-      {best.start - best.slot / 4, best.slot, polarity, true, true},
-      {best.start + best.slot / 4, best.slot, polarity, true, true},
-      {best.start, best.slot * 1.01, polarity, true, true},
-      {best.start, best.slot / 1.01, polarity, true, true},
-  };
   std::uint64_t needUntil = 0;
-  for (const Reading& r : readings) {
-    std::uint64_t need = 0;
-    const Outcome o = Read(r, lo, need);
-    if (o == Outcome::kValid) return 0;
-    if (o == Outcome::kNeedMore) needUntil = std::max(needUntil, need);
+  bool synced = false;
+  for (const Peak& peak : peaks) {
+    if (peak.value == 0.0) break;
+    // Fine search: an eighth of a quarter slot, and the clock factors.
+    struct Candidate {
+      double start, slot, corr, norm;
+    } best{0, N, 0, 0};
+    const double coarseStart = origin + static_cast<double>(peak.q) * quarter;
+    for (const double factor : kClockFactors) {
+      const double slot = N * factor;
+      for (int step = -8; step <= 8; ++step) {
+        const double t0 = coarseStart + step * quarter / 8.0;
+        if (t0 < 0 || t0 + kTemplateSlots * slot >= limit) continue;
+        double c = 0.0, energy = 0.0;
+        for (int j = 0; j < kTemplateSlots; ++j) {
+          const double v = Integral(t0 + j * slot, t0 + (j + 1) * slot);
+          c += TemplateLevel(j) * v;
+          energy += v * v;
+        }
+        if (std::fabs(c) > std::fabs(best.corr))
+          best = {t0 + kLeadSlots * slot, slot, c,
+                  energy > 0 ? std::fabs(c) / std::sqrt(kTemplateSlots * energy) : 0};
+      }
+    }
+    if (best.norm < kMinCorrelation) continue;
+    const int polarity = best.corr > 0 ? 1 : -1;
+
+    // The sync word repeats every four slots, and a lossy codec smears the
+    // end of the lead-in into it, so the peak can sit four or eight slots
+    // off; the readings there decide, as the checks keep them honest.
+    for (const double shift : {0.0, 4.0, -4.0, 8.0, -8.0}) {
+      const double start = best.start + shift * best.slot;
+      if (!SyncBitsRead(start, best.slot, polarity)) continue;
+      synced = true;
+      const Reading readings[] = {
+          {start, best.slot, polarity, true, true},
+          {start, best.slot, polarity, true, true, true},
+          {start, best.slot, polarity, true, false},
+          {start, best.slot, polarity, false, true},
+          {start, N, polarity, true, true},
+          {start - best.slot / 4, best.slot, polarity, true, true},
+          {start + best.slot / 4, best.slot, polarity, true, true},
+          {start, best.slot * 1.01, polarity, true, true},
+          {start, best.slot / 1.01, polarity, true, true},
+      };
+      for (const Reading& r : readings) {
+        std::uint64_t need = 0;
+        const Outcome o = Read(r, lo, need);
+        if (o == Outcome::kValid) return 0;
+        if (o == Outcome::kNeedMore) needUntil = std::max(needUntil, need);
+      }
+    }
   }
+  if (!synced) return 0;
   if (needUntil > 0) return needUntil;
   sink_.OnLostFrame();
   return 0;
+}
+
+// Every bit of the sync word must read right on its own, against a baseline
+// drawn through the means of its two balanced halves.
+bool CRobustDemodulator::SyncBitsRead(double start, double slot, int polarity) const {
+  const double half = kSyncSlots / 2 * slot;
+  if (start < 0 || start + 2 * half >= static_cast<double>(n_ - regionStart_) - 1.0) return false;
+  const double m1 = Integral(start, start + half) / half;
+  const double m2 = Integral(start + half, start + 2 * half) / half;
+  for (int k = 0; k < kSyncSlots / 2; ++k) {
+    const double a = start + 2 * k * slot;
+    const double mid = m1 + (m2 - m1) * (k - 1.5) / 4.0;
+    const double v = Integral(a, a + 2 * slot) / (2 * slot) - mid;
+    if (v * polarity * (k % 2 == 0 ? 1 : -1) <= 0) return false;
+  }
+  return true;
 }
 
 CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint64_t regionStart,
@@ -239,6 +275,7 @@ CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint
   const double limit = static_cast<double>(n_ - regionStart) - 1.0;
   double slot = r.slot;
   const double s = r.polarity;
+  if (r.start < 0 || r.start + kSyncSlots * slot >= limit) return Outcome::kInvalid;
   // Baseline and its drift per bit from the two halves of the sync word
   // (each half balanced), amplitude from its bits.
   const double half = 8 * slot;
@@ -255,6 +292,10 @@ CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint
   amp /= 8.0;
   if (!(amp > 0.0)) return Outcome::kInvalid;
 
+  struct Weak {
+    std::size_t bit;
+    double margin;
+  } weakest[3] = {{0, 1e9}, {0, 1e9}, {0, 1e9}};
   double p = r.start + kSyncSlots * slot;
   int previous = -1;  // the sync word ends low
   std::size_t bytes = 2;
@@ -266,7 +307,8 @@ CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint
       needUntil = regionStart + static_cast<std::uint64_t>(p + remaining * 1.03) + 1;
       return p - halfSlot < 0 ? Outcome::kInvalid : Outcome::kNeedMore;
     }
-    double v = Integral(p, p + 2 * slot) / (2 * slot);
+    const auto bitMean = [&] { return Integral(p, p + 2 * slot) / (2 * slot); };
+    double v = bitMean();
     int d = s * (v - base) >= 0 ? 1 : -1;
     if (r.followTiming && d != previous) {
       // Across a transition the half-slot either side of the supposed edge
@@ -275,7 +317,7 @@ CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint
       const double late = std::clamp(s * around / (2 * amp * previous), -halfSlot, halfSlot);
       p += 0.3 * late;
       slot += 0.02 * late;
-      v = Integral(p, p + 2 * slot) / (2 * slot);
+      v = bitMean();
       d = s * (v - base) >= 0 ? 1 : -1;
     }
     if (r.followBaseline) {
@@ -283,6 +325,12 @@ CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint
       base += 0.25 * e;
       drift += 0.03 * e;
       base += drift;  // the prediction for the next bit
+    }
+    const double margin = s * d * (v - base) / amp;
+    if (bit >= 16) {  // the header has been checked already
+      if (margin < weakest[2].margin) weakest[2] = {bit, margin};
+      if (weakest[2].margin < weakest[1].margin) std::swap(weakest[1], weakest[2]);
+      if (weakest[1].margin < weakest[0].margin) std::swap(weakest[0], weakest[1]);
     }
     amp += 0.05 * (s * d * (v - base) - amp);
     if (!(amp > 0.0)) return Outcome::kInvalid;
@@ -299,7 +347,28 @@ CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint
     previous = d;
     p += 2 * slot;
   }
-  if (crc8::Compute(frame_.data(), bytes - 1) != frame_[bytes - 1]) return Outcome::kInvalid;
+  const auto crcGood = [&] { return crc8::Compute(frame_.data(), bytes - 1) == frame_[bytes - 1]; };
+  const auto flip = [&](const Weak& w) {
+    frame_[w.bit / 8] ^= static_cast<std::uint8_t>(0x80 >> (w.bit % 8));
+  };
+  // One or two bits that the codec or noise pushed across the line, with
+  // every other bit well clear of it: the CRC says which reading is right.
+  // Only then, so that garbage, whose bits are weak all over, gains nothing
+  // from it.
+  bool repaired = false;
+  if (r.repair && !crcGood() && weakest[0].margin < kRepairMargin &&
+      weakest[2].margin >= kRepairMargin) {
+    const int tries = weakest[1].margin < kRepairMargin ? 3 : 1;
+    for (int t = 0; t < tries && !repaired; ++t) {
+      // The weakest alone, the second alone, both.
+      if (t != 1) flip(weakest[0]);
+      if (t != 0) flip(weakest[1]);
+      repaired = crcGood();
+      if (!repaired && t != 1) flip(weakest[0]);
+      if (!repaired && t != 0) flip(weakest[1]);
+    }
+  }
+  if (!repaired && !crcGood()) return Outcome::kInvalid;
   resumeAfter_ = regionStart + static_cast<std::uint64_t>(p);
   sink_.OnFrame(std::span<const std::uint8_t>(frame_.data(), bytes));
   return Outcome::kValid;

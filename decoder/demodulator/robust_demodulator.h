@@ -61,6 +61,7 @@ class CRobustDemodulator {
     int polarity;
     bool followTiming;
     bool followBaseline;
+    bool repair = false;  // try the weakest one or two bits the other way
   };
   struct Attempt {
     std::uint64_t toneEnd = 0;
@@ -75,6 +76,7 @@ class CRobustDemodulator {
   // when it is done with.
   std::uint64_t Try(const Attempt& attempt);
   double Integral(double a, double b) const;
+  bool SyncBitsRead(double start, double slot, int polarity) const;
   Outcome Read(const Reading& r, std::uint64_t regionStart, std::uint64_t& needUntil);
 
   IFrameSink& sink_;
@@ -105,6 +107,7 @@ class CRobustDemodulator {
   std::array<Attempt, 8> attempts_{};
   std::size_t attemptCount_ = 0;
   std::uint64_t resumeAfter_ = 0;  // audio before this belongs to a frame already taken
+  std::uint64_t regionStart_ = 0;
   std::vector<float> region_;
   std::vector<double> prefix_;
   std::vector<double> quarters_;
