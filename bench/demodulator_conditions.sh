@@ -40,7 +40,8 @@ conditions=(
   "G.711 µ-law, 8 kHz||audioresample quality=10 ! audio/x-raw,rate=8000 ! mulawenc ! wavenc|8000|4777"
   "MP3 64 kbit/s||lamemp3enc target=bitrate cbr=true bitrate=64 ! id3v2mux|44100|4777"
   "MP3 32 kbit/s, 22.05 kHz||audioresample quality=10 ! audio/x-raw,rate=22050 ! lamemp3enc target=bitrate cbr=true bitrate=32 ! id3v2mux|22050|4777"
-  "AAC 48 kbit/s||avenc_aac bitrate=48000 ! mp4mux|44100|4777"
+  "AAC 48 kbit/s (avenc_aac)||avenc_aac bitrate=48000 ! mp4mux|44100|4777"
+  "AAC 48 kbit/s (voaacenc)||voaacenc bitrate=48000 ! mp4mux|44100|4777"
   "Opus 24 kbit/s (stretch)||audioresample ! audio/x-raw,rate=48000 ! opusenc bitrate=24000 ! oggmux|48000|4777"
 )
 
