@@ -29,8 +29,9 @@ class IFrameSink {
 // bits integrated over their full length, a timing loop that follows the
 // transmitter's clock and a baseline that follows hum and DC. Several
 // readings are tried and the first one whose type, length and CRC all agree
-// wins; the length must be exactly the record size of the type, so a
-// garbled frame must beat 1 in 16 million odds to get through, not 1 in 256.
+// wins; the length must be exactly the record size of the type, so type,
+// length and CRC together let about one garbled frame in 5.6 million
+// through, not one in 256.
 //
 // ProcessSample allocates nothing; SetSampleRate and SetSlotRate size the
 // buffers and forget any audio held.
