@@ -71,6 +71,7 @@ std::chrono::sys_days NearestDay(std::chrono::sys_seconds instant, std::int32_t 
 std::optional<Motion> MotionBetween(const PositionRecord& from, const PositionRecord& to) {
   std::int64_t elapsedMs = static_cast<std::int64_t>(to.timeMs) - from.timeMs;
   if (elapsedMs < -kHalfDayMs) elapsedMs += kDayMs;
+  if (elapsedMs > kHalfDayMs) elapsedMs -= kDayMs;  // back across midnight: no motion
   if (elapsedMs <= 0) return std::nullopt;
   // Local flat earth: fixes arrive a fraction of a second apart.
   const double north = Radians(to.latitude) - Radians(from.latitude);
@@ -116,8 +117,12 @@ StreamSentences::Pair StreamSentences::For(const PositionRecord& fix) {
   if (!day_) {
     const auto anchor = anchor_ ? *anchor_ : floor<seconds>(system_clock::now());
     day_ = NearestDay(anchor, fix.timeMs);
-  } else if (previous_ && static_cast<std::int64_t>(fix.timeMs) < previous_->timeMs - kHalfDayMs) {
-    *day_ += days(1);
+  } else if (previous_) {
+    // A jump of more than half a day is midnight passing: forwards as the
+    // flight goes on, backwards when a recording is sought back over it.
+    const std::int64_t step = static_cast<std::int64_t>(fix.timeMs) - previous_->timeMs;
+    if (step < -kHalfDayMs) *day_ += days(1);
+    if (step > kHalfDayMs) *day_ -= days(1);
   }
   const std::optional<Motion> motion =
       previous_ ? MotionBetween(*previous_, fix) : std::optional<Motion>();

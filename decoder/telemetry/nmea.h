@@ -34,7 +34,8 @@ class StreamSentences {
  public:
   // An instant near the recording (its start or its end). The first fix is
   // dated on the day on which its time of day lies nearest this instant;
-  // without one, nearest the moment that fix is written.
+  // without one, nearest the moment that fix is written. From then on the
+  // date follows the time of day over midnight, either way.
   void SetRecordingTime(std::chrono::sys_seconds instant) { anchor_ = instant; }
 
   struct Pair {

@@ -390,6 +390,10 @@ TEST(TelemetryOutputs, NmeaStreamDatesFixesAndMovesSpeedAndCourse) {
       Fields(stream.For(Fix(28350000 + NorthUnits(100), 5099000, 40000, 7, 1000)).rmc);
   EXPECT_EQ(third[8], "270.0");
   EXPECT_EQ(third[9], "091226");
+  // Sought back before midnight: the day before again, and no motion.
+  const auto back = Fields(stream.For(Fix(28350000, 5100000, 40000, 7, 86000000)).rmc);
+  EXPECT_EQ(back[7], "");
+  EXPECT_EQ(back[9], "081226");
 }
 
 TEST(TelemetryOutputs, NmeaFileGetsEveryFixWithCrLf) {

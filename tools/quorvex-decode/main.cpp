@@ -180,7 +180,7 @@ int Run(const DecodeOptions& options) {
   }
   if (options.nmea) {
     ComPtr<IQuorvexNmea> nmea;
-    HRESULT opened = E_NOINTERFACE;
+    HRESULT opened = S_OK;  // a decoder without the interface cannot tell
     if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) {
       nmea->GetNmeaFile(nullptr, &opened);
       if (const auto when = RecordingTime(options.media)) nmea->SetRecordingTime(*when);
