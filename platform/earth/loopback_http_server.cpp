@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <future>
 
 namespace {
@@ -55,11 +56,12 @@ void Serve(QTcpSocket* socket, const LoopbackHttpServer::Handler& handler, int& 
     const QByteArray bytes = socket->readAll();
     if (*answered) return;
     request->append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    const std::size_t headEnd = HeadEnd(*request);
     std::string reply;
-    if (HeadEnd(*request) != std::string::npos) {
-      reply = LoopbackHttpServer::Response(*request, handler);
-    } else if (request->size() > LoopbackHttpServer::kMaxRequestBytes) {
+    if (std::min(headEnd, request->size()) > LoopbackHttpServer::kMaxRequestBytes) {
       reply = Error("431 Request Header Fields Too Large", true);
+    } else if (headEnd != std::string::npos) {
+      reply = LoopbackHttpServer::Response(*request, handler);
     } else {
       return;
     }
