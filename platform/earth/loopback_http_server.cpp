@@ -48,8 +48,10 @@ void Serve(QTcpSocket* socket, const LoopbackHttpServer::Handler& handler, int& 
   ++open;
   auto request = std::make_shared<std::string>();
   auto answered = std::make_shared<bool>(false);
-  QTimer::singleShot(LoopbackHttpServer::kConnectionTimeLimit, socket,
-                     [socket] { socket->abort(); });
+  QTimer::singleShot(LoopbackHttpServer::kConnectionTimeLimit, socket, [socket] {
+    socket->abort();
+    socket->deleteLater();
+  });
   QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
   QObject::connect(socket, &QObject::destroyed, [&open] { --open; });
   QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, request, answered, &handler] {
