@@ -26,6 +26,8 @@ packages=(
   desktop-file-utils
   # Real consumers of the NMEA output: a converter and gpsd (gpsfake).
   gpsbabel gpsd gpsd-clients
+  # The reference KML 2.2 library reads every KML document we write.
+  libkml-dev
 )
 
 missing=()
