@@ -7,6 +7,7 @@
 
 #include "common/iquorvex.h"
 #include "common/iquorvex_demodulator.h"
+#include "common/iquorvex_nmea.h"
 #include "decoder/demodulator/robust_demodulator.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
@@ -15,9 +16,12 @@
 // delegate to an outer object when aggregated.
 //
 // One lock guards the engine: the streaming thread holds it for a whole
-// buffer and every IQuorvex method holds it for its whole run, so the viewer
-// never reads a history or the track while a frame is being stored.
-class CQuorvexControl : public IQuorvex, public IQuorvexDemodulator {
+// buffer and the control methods hold it while they touch the engine, so
+// the viewer never reads a history or the track while a frame is being
+// stored. No file or device work happens under it (what a method writes is
+// copied first), apart from the NMEA lines of the fix being stored: a slow
+// disk or port must not stall the audio.
+class CQuorvexControl : public IQuorvex, public IQuorvexNmea, public IQuorvexDemodulator {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
@@ -67,6 +71,10 @@ class CQuorvexControl : public IQuorvex, public IQuorvexDemodulator {
   HRESULT STDMETHODCALLTYPE GetLaunchSite(float* longitude, float* latitude,
                                           float* altitude) override;
   HRESULT STDMETHODCALLTYPE SetLaunchSite(float longitude, float latitude, float altitude) override;
+
+  // IQuorvexNmea
+  HRESULT STDMETHODCALLTYPE SetRecordingTime(std::int64_t utcSeconds) override;
+  HRESULT STDMETHODCALLTYPE GetNmeaFile(BSTR* path, HRESULT* openResult) override;
 
   // IQuorvexDemodulator: both demodulators feed the same engine, so the
   // histories, counters and side outputs carry on across a change.

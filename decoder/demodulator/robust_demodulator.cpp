@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "decoder/demodulator/crc8.h"
+#include "decoder/demodulator/decode_engine.h"
 #include "decoder/demodulator/telemetry_records.h"
 
 namespace {
@@ -369,6 +371,11 @@ CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint
     }
   }
   if (!repaired && !crcGood()) return Outcome::kInvalid;
+  if (frame_[0] == kFramePosition) {
+    PositionRecord position;
+    std::memcpy(&position, frame_.data() + 2, sizeof position);
+    if (!CDecodeEngine::CanBeTrue(position)) return Outcome::kInvalid;
+  }
   resumeAfter_ = regionStart + static_cast<std::uint64_t>(p);
   sink_.OnFrame(std::span<const std::uint8_t>(frame_.data(), bytes));
   return Outcome::kValid;
