@@ -71,7 +71,8 @@ void CRobustDemodulator::Configure() {
   enabled_ = samplesPerSlot_ >= 1.2;
   n_ = 0;
   lowPass_ = 0.0f;
-  slotSum_ = toneNum_ = toneDen_ = 0.0;
+  slotSum_ = 0.0;
+  toneNum_ = toneDen_ = 0.0f;
   toneOn_ = false;
   attemptCount_ = 0;
   nextDue_ = UINT64_MAX;
@@ -85,7 +86,7 @@ void CRobustDemodulator::Configure() {
   mask_ = size - 1;
   raw_.assign(size, 0.0f);
   highPassed_.assign(size, 0.0f);
-  slotSums_.assign(size, 0.0);
+  slotSums_.assign(size, 0.0f);
   region_.assign(size, 0.0f);
   prefix_.assign(size + 1, 0.0);
   quarters_.assign(4 * (size / static_cast<std::size_t>(std::max(1.0, samplesPerSlot_)) + 8), 0.0);
@@ -94,9 +95,9 @@ void CRobustDemodulator::Configure() {
   // passes, 50 or 60 Hz hum does not.
   const double corner = slotRate_ / 8.0;
   lowPassGain_ = static_cast<float>(1.0 - std::exp(-2.0 * std::numbers::pi * corner / sampleRate_));
-  toneGain_ = 1.0 / (8.0 * samplesPerSlot_);
+  toneGain_ = static_cast<float>(1.0 / (8.0 * samplesPerSlot_));
   // Slots of a signal under about 16 units of amplitude are not looked at.
-  powerFloor_ = std::pow(16.0 * static_cast<double>(window_), 2.0);
+  powerFloor_ = static_cast<float>(std::pow(16.0 * static_cast<double>(window_), 2.0));
 }
 
 void CRobustDemodulator::OnGateChange() {
@@ -109,8 +110,12 @@ void CRobustDemodulator::OnGateChange() {
   if (attemptCount_ == attempts_.size()) return;  // a burst of tones: keep the older ones
   Attempt& a = attempts_[attemptCount_++];
   a.toneEnd = n_;
-  // Enough for the search window, the sync word and the two header bytes.
-  a.due = n_ + static_cast<std::uint64_t>((kSearchAfter + kSyncSlots + 40.0) * samplesPerSlot_);
+  // Enough for the search window, the sync word and the longest frame at a
+  // slow clock, so that one search usually settles it; a stream that ends
+  // sooner is read as far as it goes, then again when more arrives.
+  a.due =
+      n_ + static_cast<std::uint64_t>(
+               (kSearchAfter + kSyncSlots + 16.0 * kMaxFrameBytes * 1.03 + 4) * samplesPerSlot_);
   a.retries = 0;
   nextDue_ = std::min(nextDue_, a.due);
 }

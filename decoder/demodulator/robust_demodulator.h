@@ -92,14 +92,14 @@ class CRobustDemodulator {
   std::size_t window_ = 1;  // whole samples in one slot, for the tone gate
   std::vector<float> raw_;
   std::vector<float> highPassed_;
-  std::vector<double> slotSums_;
+  std::vector<float> slotSums_;
   float lowPass_ = 0.0f;
   float lowPassGain_ = 0.0f;
   double slotSum_ = 0.0;
-  double toneNum_ = 0.0;  // slot-to-slot anticorrelation
-  double toneDen_ = 0.0;  // slot power
-  double toneGain_ = 0.0;
-  double powerFloor_ = 0.0;
+  float toneNum_ = 0.0f;  // slot-to-slot anticorrelation
+  float toneDen_ = 0.0f;  // slot power
+  float toneGain_ = 0.0f;
+  float powerFloor_ = 0.0f;
   bool toneOn_ = false;
   std::uint64_t toneSince_ = 0;
   std::uint64_t nextDue_ = UINT64_MAX;
@@ -129,10 +129,11 @@ inline void CRobustDemodulator::ProcessSample(std::int16_t s) {
   const float h = x - lowPass_;
   slotSum_ += h - highPassed_[back];
   highPassed_[i] = h;
-  const double previous = slotSums_[back];
-  slotSums_[i] = slotSum_;
-  toneNum_ += toneGain_ * (-slotSum_ * previous - toneNum_);
-  toneDen_ += toneGain_ * (slotSum_ * slotSum_ - toneDen_);
+  const float sum = static_cast<float>(slotSum_);
+  const float previous = slotSums_[back];
+  slotSums_[i] = sum;
+  toneNum_ += toneGain_ * (-sum * previous - toneNum_);
+  toneDen_ += toneGain_ * (sum * sum - toneDen_);
   ++n_;
   const bool tone =
       toneOn_ ? toneNum_ > 0.25 * toneDen_ : toneNum_ > 0.5 * toneDen_ && toneDen_ > powerFloor_;
