@@ -231,6 +231,11 @@ HRESULT CQuorvexControl::SetBitRate(int slotRate) {
   return S_OK;
 }
 
+void CQuorvexControl::FinishStream() {
+  std::lock_guard guard(lock_);
+  robust_.Flush();
+}
+
 HRESULT CQuorvexControl::SetDemodulator(int demodulator) {
   if (demodulator != kQuorvexDemodulatorSeed && demodulator != kQuorvexDemodulatorRobust)
     return E_INVALIDARG;

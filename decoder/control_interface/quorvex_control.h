@@ -39,6 +39,9 @@ class CQuorvexControl : public IQuorvex, public IQuorvexNmea, public IQuorvexDem
   // frame is passed on but not decoded. `output` may equal `input`.
   void ProcessBuffer(const std::int16_t* input, std::int16_t* output, std::size_t values,
                      int channels);
+  // The audio has ended: frames whose end was still awaited are read as
+  // far as they go.
+  void FinishStream();
   int AudioChannel() const { return audioChannel_.load(std::memory_order_relaxed); }
 
   // IQuorvex

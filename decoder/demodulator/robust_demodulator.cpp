@@ -34,9 +34,9 @@ constexpr double kMinToneSlots = 10.0;
 constexpr double kMinCorrelation = 0.6;
 // Correlation peaks followed up in each attempt.
 constexpr std::size_t kPeaks = 3;
-// Transmitter clocks tried in the fine search, as factors on the slot rate.
 // Bits read with less than this share of the amplitude may be repaired.
 constexpr double kRepairMargin = 0.5;
+// Transmitter clocks tried in the fine search, as factors on the slot rate.
 constexpr double kClockFactors[] = {1.0, 1.0 / 1.01, 1.0 / 0.99, 1.0 / 1.02, 1.0 / 0.98};
 
 std::size_t PayloadSize(std::uint8_t type) {
@@ -136,6 +136,16 @@ void CRobustDemodulator::RunDueAttempts() {
   attemptCount_ = kept;
   nextDue_ = UINT64_MAX;
   for (std::size_t k = 0; k < attemptCount_; ++k) nextDue_ = std::min(nextDue_, attempts_[k].due);
+}
+
+void CRobustDemodulator::Flush() {
+  if (!enabled_) return;
+  for (std::size_t k = 0; k < attemptCount_; ++k)
+    // A frame still short of its end broke off: lost, as the first receiver
+    // counts one.
+    if (attempts_[k].toneEnd >= resumeAfter_ && Try(attempts_[k]) != 0) sink_.OnLostFrame();
+  attemptCount_ = 0;
+  nextDue_ = UINT64_MAX;
 }
 
 // Linear interpolation of the running sum: sample k covers [k, k + 1).

@@ -48,6 +48,9 @@ class CRobustDemodulator {
   void SetSlotRate(std::int32_t rate);
   // Forgets the audio held, as before the first sample.
   void Reset() { Configure(); }
+  // At the end of the audio: reads the frames still awaiting their end as
+  // far as they go, instead of waiting for samples that will not come.
+  void Flush();
 
   inline void ProcessSample(std::int16_t s);
   void ProcessSamples(const std::int16_t* samples, std::size_t count) {

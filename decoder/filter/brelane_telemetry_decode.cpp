@@ -91,3 +91,8 @@ HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* out
                 values, inputChannels_);
   return output->SetActualDataLength(bytes);
 }
+
+HRESULT BrelaneTelemetryDecode::EndOfStream() {
+  FinishStream();
+  return S_OK;
+}

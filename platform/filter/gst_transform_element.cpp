@@ -319,6 +319,13 @@ GstFlowReturn Transform(GstBaseTransform* trans, GstBuffer* input, GstBuffer* ou
   return GST_FLOW_OK;
 }
 
+gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
+  ElementState& state = State(trans);
+  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS && state.filter)
+    Guarded([&] { return state.filter->EndOfStream(); });
+  return parentClass->sink_event(trans, event);
+}
+
 void ClassInit(gpointer klass, gpointer classData) {
   const auto* info = static_cast<const TransformElementInfo*>(classData);
   static_cast<TransformElementClass*>(klass)->info = info;
@@ -355,6 +362,7 @@ void ClassInit(gpointer klass, gpointer classData) {
   transformClass->decide_allocation = DecideAllocation;
   transformClass->prepare_output_buffer = PrepareOutputBuffer;
   transformClass->transform = Transform;
+  transformClass->sink_event = SinkEvent;
   transformClass->passthrough_on_same_caps = FALSE;
 }
 
