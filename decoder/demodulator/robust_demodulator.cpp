@@ -319,7 +319,7 @@ CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint
   std::uint8_t current = 0;
   for (std::size_t bit = 0; bit < bytes * 8; ++bit) {
     const double halfSlot = slot / 2;
-    if (p + 3 * slot >= limit || p - halfSlot < 0) {
+    if (p + 2 * slot + slot >= limit || p - halfSlot < 0) {
       const double remaining = static_cast<double>(bytes * 8 - bit) * 2 * slot + 3 * slot;
       needUntil = regionStart + static_cast<std::uint64_t>(p + remaining * 1.03) + 1;
       return p - halfSlot < 0 ? Outcome::kInvalid : Outcome::kNeedMore;
@@ -337,13 +337,13 @@ CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint
       v = bitMean();
       d = s * (v - base) >= 0 ? 1 : -1;
     }
-    const double margin = s * d * (v - base) / amp;
     if (r.followBaseline) {
       const double e = v - s * d * amp - base;
       base += 0.25 * e;
       drift += 0.03 * e;
       base += drift;  // the prediction for the next bit
     }
+    const double margin = s * d * (v - base) / amp;
     if (bit >= 16) {  // the header has been checked already
       if (margin < weakest[2].margin) weakest[2] = {bit, margin};
       if (weakest[2].margin < weakest[1].margin) std::swap(weakest[1], weakest[2]);
