@@ -113,6 +113,7 @@ Result Decode(const std::vector<std::int16_t>& audio, std::uint32_t rate, int sl
   robust.demodulator.SetSlotRate(slotRate);
   robust.demodulator.SetSampleRate(rate);
   robust.demodulator.ProcessSamples(audio.data(), audio.size());
+  robust.demodulator.Flush();
   return r;
 }
 

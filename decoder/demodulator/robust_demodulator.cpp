@@ -343,6 +343,8 @@ CRobustDemodulator::Outcome CRobustDemodulator::Read(const Reading& r, std::uint
       drift += 0.03 * e;
       base += drift;  // the prediction for the next bit
     }
+    // Against the baseline as this bit has moved it: on the conditions
+    // measured this picks the bits worth repairing slightly better.
     const double margin = s * d * (v - base) / amp;
     if (bit >= 16) {  // the header has been checked already
       if (margin < weakest[2].margin) weakest[2] = {bit, margin};

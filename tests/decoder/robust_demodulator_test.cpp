@@ -32,6 +32,7 @@ std::vector<Frame> Decode(const std::vector<std::int16_t>& audio, std::uint32_t 
   demodulator.SetSlotRate(slots);
   demodulator.SetSampleRate(rate);
   demodulator.ProcessSamples(audio.data(), audio.size());
+  demodulator.Flush();
   return counter.frames;
 }
 
