@@ -7,7 +7,9 @@
 //       SECONDS made by quorvex-encode (through any recorder chain).
 //       Prints "sent seed_decoded seed_false robust_decoded robust_false".
 //   bench_demodulator_conditions noise white|pink|music SECONDS
-//       Audio without telemetry at 44100 Hz; prints the false frames of both.
+//       Audio without telemetry at 44100 Hz; prints the false frames of both
+//       and how often the robust one found a sync word there (each then
+//       read without a frame passing the checks).
 //   bench_demodulator_conditions snr SECONDS
 //       Both demodulators' share of frames at 0..15 dB SNR (44100 Hz, 4777).
 //   bench_demodulator_conditions speed
@@ -92,7 +94,8 @@ class RobustCounter final : public IFrameSink {
   void OnFrame(std::span<const std::uint8_t> f) override {
     tally_.Check(f[0], f.data() + 2, f.size() - 3);
   }
-  void OnLostFrame() override {}
+  void OnLostFrame() override { ++lost; }
+  int lost = 0;
 
  private:
   Tally& tally_;
@@ -100,6 +103,7 @@ class RobustCounter final : public IFrameSink {
 
 struct Result {
   Tally seed, robust;
+  int robustLost = 0;  // sync words found whose bytes never checked out
 };
 
 Result Decode(const std::vector<std::int16_t>& audio, std::uint32_t rate, int slotRate,
@@ -114,6 +118,7 @@ Result Decode(const std::vector<std::int16_t>& audio, std::uint32_t rate, int sl
   robust.demodulator.SetSampleRate(rate);
   robust.demodulator.ProcessSamples(audio.data(), audio.size());
   robust.demodulator.Flush();
+  r.robustLost = robust.lost;
   return r;
 }
 
@@ -232,8 +237,8 @@ int main(int argc, char** argv) {
   }
   if (args.size() == 3 && args[0] == "noise") {
     const Result r = Decode(Noise(args[1], std::stod(args[2])), 44100, 4777, 0);
-    std::printf("%d %d\n", r.seed.falseFrames + r.seed.decoded,
-                r.robust.falseFrames + r.robust.decoded);
+    std::printf("%d %d %d\n", r.seed.falseFrames + r.seed.decoded,
+                r.robust.falseFrames + r.robust.decoded, r.robustLost);
     return 0;
   }
   if (args.size() == 2 && args[0] == "snr") {

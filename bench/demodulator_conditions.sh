@@ -80,11 +80,11 @@ done
 echo
 echo "False frames in $noise_seconds s of audio without telemetry (44.1 kHz, 4777):"
 echo
-echo "| audio | seed | robust |"
-echo "|---|---|---|"
+echo "| audio | seed | robust | sync words the robust one found and rejected |"
+echo "|---|---|---|---|"
 for kind in white pink music; do
-  read -r seed robust < <("$count" noise "$kind" "$noise_seconds")
-  echo "| $kind | $seed | $robust |"
+  read -r seed robust syncs < <("$count" noise "$kind" "$noise_seconds")
+  echo "| $kind | $seed | $robust | $syncs |"
 done
 
 echo
