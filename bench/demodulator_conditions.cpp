@@ -8,8 +8,8 @@
 //       Prints "sent seed_decoded seed_false robust_decoded robust_false".
 //   bench_demodulator_conditions noise white|pink|music SECONDS
 //       Audio without telemetry at 44100 Hz; prints the false frames of both
-//       and how often the robust one found a sync word there (each then
-//       read without a frame passing the checks).
+//       and how often the robust one read a sync word, a type and a length
+//       there (each then rejected by the checks after them).
 //   bench_demodulator_conditions snr SECONDS
 //       Both demodulators' share of frames at 0..15 dB SNR (44100 Hz, 4777).
 //   bench_demodulator_conditions speed
@@ -103,7 +103,7 @@ class RobustCounter final : public IFrameSink {
 
 struct Result {
   Tally seed, robust;
-  int robustLost = 0;  // sync words found whose bytes never checked out
+  int robustLost = 0;  // sync word, type and length read, the rest rejected
 };
 
 Result Decode(const std::vector<std::int16_t>& audio, std::uint32_t rate, int slotRate,

@@ -80,7 +80,7 @@ done
 echo
 echo "False frames in $noise_seconds s of audio without telemetry (44.1 kHz, 4777):"
 echo
-echo "| audio | seed | robust | sync words the robust one found and rejected |"
+echo "| audio | seed | robust | robust: sync word, type and length read, frame rejected |"
 echo "|---|---|---|---|"
 for kind in white pink music; do
   read -r seed robust syncs < <("$count" noise "$kind" "$noise_seconds")

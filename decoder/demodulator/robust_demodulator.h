@@ -11,8 +11,8 @@ class IFrameSink {
  public:
   // A whole frame (type, length, payload, CRC) that passed every check.
   virtual void OnFrame(std::span<const std::uint8_t> frame) = 0;
-  // A lead-in and sync word that were unmistakable but whose bytes never
-  // checked out in any reading.
+  // A frame whose lead-in, sync word, type and length read right but whose
+  // bytes never checked out in any reading.
   virtual void OnLostFrame() = 0;
 
  protected:
@@ -112,6 +112,7 @@ class CRobustDemodulator {
   std::size_t attemptCount_ = 0;
   std::uint64_t resumeAfter_ = 0;  // audio before this belongs to a frame already taken
   std::uint64_t regionStart_ = 0;
+  bool headerRead_ = false;  // some reading of this attempt got type and length right
   std::vector<float> region_;
   std::vector<double> prefix_;
   std::vector<double> quarters_;
