@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -367,7 +368,8 @@ TEST(TelemetryOutputs, TrackDocumentAndClear) {
             std::string::npos);
   EXPECT_EQ(d.Engine().Track().PointCount(), 2u);
 
-  EXPECT_EQ(d.WriteTrackKml(ComBstr(u"/nonexistent-folder/x.kml").Get()), E_FAIL);
+  EXPECT_EQ(d.WriteTrackKml(ComBstr(u"/nonexistent-folder/x.kml").Get()),
+            HresultFromErrno(ENOENT));
   EXPECT_EQ(d.WriteTrackKml(nullptr), E_FAIL);
   EXPECT_EQ(d.ClearTrack(), S_OK);
   EXPECT_EQ(d.Engine().Track().PointCount(), 0u);
