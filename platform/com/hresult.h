@@ -40,5 +40,11 @@ constexpr HRESULT HresultFromErrno(int code) {
   return MakeHresult(0x80070000u | (static_cast<std::uint32_t>(code) & 0xFFFFu));
 }
 
+// The system error a result code carries, or 0 when it carries none.
+constexpr int ErrnoFromHresult(HRESULT hr) {
+  const auto bits = static_cast<std::uint32_t>(hr);
+  return (bits & 0xFFFF0000u) == 0x80070000u ? static_cast<int>(bits & 0xFFFFu) : 0;
+}
+
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }

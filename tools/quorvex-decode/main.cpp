@@ -49,9 +49,8 @@ std::string Hex(HRESULT hr) {
 // The system's reason hidden in a failure code from the decoder, when it
 // carries one.
 std::string ReasonOf(HRESULT hr) {
-  const auto bits = static_cast<std::uint32_t>(hr);
-  if ((bits & 0xFFFF0000u) != 0x80070000u) return "hr=" + Hex(hr);
-  return std::strerror(static_cast<int>(bits & 0xFFFFu));
+  if (const int code = ErrnoFromHresult(hr)) return std::strerror(code);
+  return "hr=" + Hex(hr);
 }
 
 // The registered library and the loader's words, so that the user can act.

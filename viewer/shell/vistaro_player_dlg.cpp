@@ -35,19 +35,14 @@ QString FormatCode(const char* format, HRESULT code) {
   return QString::fromLatin1(text);
 }
 
+// Empty when the private folder cannot be used: the map files are then
+// written nowhere rather than somewhere others can read or plant links.
 std::u16string DefaultKmlFolder() {
-  if (const auto folder = PrivateTempFolder()) {
-    std::u16string path = folder->u16string();
-    if (path.empty() || path.back() != u'/') path += u'/';
-    return path;
-  }
-  // Without a usable temporary folder the files go to the root of the
-  // system drive, where writing usually fails and each write is skipped.
-#ifdef _WIN32
-  return u"C:\\";
-#else
-  return u"/";
-#endif
+  const auto folder = PrivateTempFolder();
+  if (!folder) return {};
+  std::u16string path = folder->u16string();
+  if (path.empty() || path.back() != u'/') path += u'/';
+  return path;
 }
 
 // The plane icons: beside an installed program, else in the source tree
@@ -144,6 +139,13 @@ bool CVistaroPlayerDlg::OnInitDialog() {
 
   savedClientRect_ = rect();
   if (QWidget* load = GetDlgItem(IDC_LOAD)) load->setFocus();
+
+  if (std::string why; kmlFolder_.empty() && !PrivateTempFolder(&why)) {
+    ShowMessage(QStringLiteral("The private folder for the map and NMEA files cannot be used:\n") +
+                    QString::fromStdString(why) +
+                    QStringLiteral("\nNo KML or NMEA file is written; everything else works."),
+                QStringLiteral("VistaroViewer"), ui::MessageIcon::kWarning);
+  }
   return true;
 }
 
@@ -293,6 +295,8 @@ void CVistaroPlayerDlg::ApplyTelemetryRate() {
 }
 
 std::u16string CVistaroPlayerDlg::KmlPath(std::u16string_view name) {
+  // A bare name would land in the working folder.
+  if (kmlFolder_.empty()) return {};
   return kmlFolder_ + std::u16string(name);
 }
 

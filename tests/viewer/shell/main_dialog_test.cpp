@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -143,6 +144,26 @@ TEST_F(MainDialogTest, StartsIdleWithTheTemplatesLayoutAndDefaults) {
   services_.Script().ClearCalls();
   dialog->Scroll(IDC_SEEK, ui::SB_THUMBTRACK, 50);
   EXPECT_TRUE(services_.Script().Calls().empty());
+}
+
+// A folder planted where the private one belongs is refused: the user is
+// told once, with the path and the reason, and no map file goes anywhere.
+TEST_F(MainDialogTest, UnusablePrivateFolderIsReportedOnceAndNothingIsWritten) {
+  const fs::path temp = media::Folder() / "planted-tmp";
+  fs::create_directories(temp);
+  const fs::path folder = temp / ("vistaroplayer-" + std::to_string(::geteuid()));
+  fs::remove(folder);
+  fs::create_directory_symlink("/", folder);
+  const QByteArray previous = qgetenv("TMPDIR");
+  qputenv("TMPDIR", QByteArray::fromStdString(temp.string()));
+  auto dialog = MakeDialog();
+  qputenv("TMPDIR", previous);
+  if (previous.isNull()) qunsetenv("TMPDIR");
+
+  ASSERT_EQ(boxes_.messages.size(), 1u);
+  EXPECT_TRUE(boxes_.messages[0].text.contains(QString::fromStdString(folder.string())));
+  EXPECT_TRUE(boxes_.messages[0].text.contains(QStringLiteral("symbolic link")));
+  EXPECT_EQ(dialog->KmlPath(u"planePos.kml"), u"");
 }
 
 // The rate reaches a new decoder once its graph runs, so these play in
