@@ -173,19 +173,28 @@ bool ReplaceFileContents(const std::filesystem::path& requested, std::string_vie
     return Fail(error, "cannot write", "\"\"",
                 std::make_error_code(std::errc::no_such_file_or_directory));
   }
+  // Judged by the name as given, which the system follows through every
+  // link, a descriptor's too (/dev/stdout on a pipe names no file).
   std::error_code code;
-  const std::filesystem::path target = FollowLinks(requested, code);
-  if (code) return Fail(error, "cannot follow", requested, code);
-
-  const auto status = std::filesystem::status(target, code);
+  const auto status = std::filesystem::status(requested, code);
   if (std::filesystem::is_directory(status)) {
-    return Fail(error, "cannot write", target, std::make_error_code(std::errc::is_a_directory));
+    return Fail(error, "cannot write", requested, std::make_error_code(std::errc::is_a_directory));
   }
 #ifndef _WIN32
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    return WriteInPlace(target, bytes, error);
+    return WriteInPlace(requested, bytes, error);
   }
 #endif
+  const std::filesystem::path target = FollowLinks(requested, code);
+  if (code) return Fail(error, "cannot follow", requested, code);
+  // A file that has lost its name (open but deleted, behind a descriptor)
+  // cannot be replaced.
+  if (std::filesystem::exists(status) && !std::filesystem::equivalent(requested, target, code)) {
+    Fail(error, "cannot replace", requested,
+         std::make_error_code(std::errc::no_such_file_or_directory));
+    if (error != nullptr) *error += " (it has no name of its own to replace)";
+    return false;
+  }
 
   std::filesystem::path temporary;
   int fd = -1;

@@ -608,6 +608,9 @@ TEST_F(BadInput, OutputsFollowLinksAndWriteDevicesInPlace) {
     EXPECT_NE(failed.err.find("No space left on device"), std::string::npos) << failed.err;
   }
   EXPECT_TRUE(fs::is_symlink(full));
+  const ProcessResult toPipe = Decode({"--kml", "/dev/stdout", wav.string()});
+  EXPECT_EQ(toPipe.exitCode, 0) << toPipe.err;
+  EXPECT_EQ(toPipe.out.rfind("<?xml", 0), 0u) << toPipe.out;
 
   fs::create_symlink("missing/out.nmea", folder_ / "astray.nmea");
   ExpectFailure(Decode({"--nmea", (folder_ / "astray.nmea").string(), wav.string()}), 6,

@@ -109,7 +109,15 @@ std::string CheckOutputs(const MediaInput& media, const std::vector<NamedOutput>
     fs::path created;
   };
   std::vector<Destination> seen;
-  for (const NamedOutput& output : outputs) {
+  std::vector<NamedOutput> all = outputs;
+  // The summary is an output too: a file that receives it cannot also be
+  // replaced by another output.
+  if (struct stat out{}; ::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode)) {
+    all.insert(all.begin(), {"standard output", {}});
+    seen.push_back({out, {}});
+  }
+  for (std::size_t n = seen.size(); n < all.size(); ++n) {
+    const NamedOutput& output = all[n];
     const std::string what = std::string(output.option) + " " + output.path.string();
     struct stat info {};
     const bool exists = ::stat(output.path.c_str(), &info) == 0;
@@ -149,8 +157,9 @@ std::string CheckOutputs(const MediaInput& media, const std::vector<NamedOutput>
                             ? other.file && SameFile(*other.file, *destination.file)
                             : !other.created.empty() && other.created == destination.created;
       if (same) {
-        return what + ": is the same file as " + outputs[i].option + " " +
-               outputs[i].path.string() + "; give each output its own file";
+        return what + ": is the same file as " + all[i].option +
+               (all[i].path.empty() ? "" : " " + all[i].path.string()) +
+               "; give each output its own file";
       }
     }
     seen.push_back(std::move(destination));
