@@ -18,6 +18,7 @@
 
 #include "common/history_csv.h"
 #include "common/iquorvex.h"
+#include "common/iquorvex_nmea.h"
 #include "platform/com/bstr.h"
 #include "platform/com/co_create.h"
 #include "platform/com/com_ptr.h"
@@ -28,6 +29,7 @@
 #include "tools/quorvex-decode/file_checks.h"
 #include "tools/quorvex-decode/media_decode.h"
 #include "tools/quorvex-decode/options.h"
+#include "tools/quorvex-decode/recording_time.h"
 #include "tools/quorvex-decode/report.h"
 #include "tools/quorvex-decode/wav_length.h"
 
@@ -150,14 +152,15 @@ int Run(const DecodeOptions& options) {
     return Fail(ExitStatus::kOutputFailed, why);
   }
   FileDescriptor nmeaPipe;
+  fs::path nmeaPath;
   if (options.nmea) {
-    fs::path decoderPath;
-    if (std::string why = PrepareNmeaOutput(*options.nmea, decoderPath, nmeaPipe); !why.empty()) {
+    if (std::string why = PrepareNmeaOutput(*options.nmea, nmeaPath, nmeaPipe); !why.empty()) {
       return Fail(ExitStatus::kOutputFailed, why);
     }
-    // The decoder reads its NMEA destination when it is constructed.
-    ::setenv("QUORVEX_NMEA_PATH", decoderPath.c_str(), 1);
   }
+  // The decoder reads its NMEA destination when it is constructed. Without
+  // --nmea it gets none: its default is the viewer's live file.
+  ::setenv("QUORVEX_NMEA_PATH", options.nmea ? nmeaPath.c_str() : "", 1);
 
   gst_init(nullptr, nullptr);
   Decoder decoder;
@@ -165,7 +168,30 @@ int Run(const DecodeOptions& options) {
   if (int status = CreateDecoder(options, decoder, error); status != 0) {
     return Fail(static_cast<ExitStatus>(status), error);
   }
+  // The decoder has the pipe open now; its reader never saw it close.
   nmeaPipe = FileDescriptor();
+  if (options.nmea) {
+    ComPtr<IQuorvexNmea> nmea;
+    HRESULT opened = S_OK;  // a decoder without the interface cannot tell
+    if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) {
+      nmea->GetNmeaFile(nullptr, &opened);
+      // A stream has no container date or file time to read ahead of it.
+      if (media.file) {
+        if (const auto when = RecordingTime(*media.file)) nmea->SetRecordingTime(*when);
+      }
+    }
+    if (opened == QUORVEX_E_NMEA_LOCKED) {
+      return Fail(ExitStatus::kOutputFailed,
+                  "--nmea " + options.nmea->string() +
+                      ": is locked by another program that writes it (a viewer or another run); "
+                      "nothing was decoded");
+    }
+    if (FAILED(opened)) {
+      return Fail(ExitStatus::kOutputFailed, "--nmea " + options.nmea->string() +
+                                                 ": the decoder cannot write it (" +
+                                                 ReasonOf(opened) + ")");
+    }
+  }
   IQuorvex& control = *decoder.control.Get();
   control.SetBitRate(options.slotRate);
   control.SetAudioChannel(options.audioChannel);
