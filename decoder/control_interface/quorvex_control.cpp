@@ -240,12 +240,15 @@ HRESULT CQuorvexControl::SetRecordingTime(std::int64_t utcSeconds) {
 }
 
 HRESULT CQuorvexControl::GetNmeaFile(BSTR* path, HRESULT* openResult) {
-  // Fixed at construction: no lock needed.
+  // Fixed at construction, or atomic: no lock needed.
   if (path) {
     const auto& nmeaPath = engine_.NmeaPath();
     *path = nmeaPath ? ComBstr(std::string_view(nmeaPath->string())).Detach() : nullptr;
   }
-  if (openResult) *openResult = engine_.NmeaOpenResult();
+  if (openResult) {
+    const HRESULT opened = engine_.NmeaOpenResult();
+    *openResult = FAILED(opened) ? opened : engine_.NmeaWriteResult();
+  }
   return S_OK;
 }
 

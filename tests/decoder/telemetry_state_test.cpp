@@ -421,6 +421,14 @@ TEST(TelemetryOutputs, NmeaFileGetsEveryFixWithCrLf) {
     Sender(other).Position(Fix(1, 1));
     EXPECT_EQ(ReadAll(path), text);
   }
+  {
+    // A full device is reported with the system's reason, not ignored.
+    TestDecoder full(std::filesystem::path("/dev/full"));
+    Sender(full).Position(Fix(28350000, 5100000, 40050));
+    HRESULT written = S_OK;
+    EXPECT_EQ(full.GetNmeaFile(nullptr, &written), S_OK);
+    EXPECT_EQ(written, HresultFromErrno(ENOSPC));
+  }
   // A symbolic link planted at the path is not followed.
   const auto victim = dir / "victim.txt";
   std::ofstream(victim) << "keep";

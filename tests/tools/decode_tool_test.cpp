@@ -648,6 +648,13 @@ TEST_F(BadInput, OutputsNeverOverwriteTheRecordingOrEachOther) {
                 6, "same file as --kml");
   EXPECT_EQ(ReadFile(folder_ / "old.nmea"), "kept");
   EXPECT_FALSE(fs::exists(out));
+
+  // A run that fails before its first fix leaves an existing file as it was.
+  std::ofstream(folder_ / "notes.mkv") << "Flight 12: windy, landed long.\n";
+  ExpectFailure(
+      Decode({"--nmea", (folder_ / "old.nmea").string(), (folder_ / "notes.mkv").string()}), 3,
+      "not a media file");
+  EXPECT_EQ(ReadFile(folder_ / "old.nmea"), "kept");
 }
 
 // Every output follows a symbolic link to its file and leaves the link; a
@@ -676,7 +683,7 @@ TEST_F(BadInput, OutputsFollowLinksAndWriteDevicesInPlace) {
   const std::string null = (folder_ / "null").string(), full = (folder_ / "full").string();
   EXPECT_EQ(Decode({"--csv", null, "--kml", null, "--nmea", null, wav.string()}).exitCode, 0);
   EXPECT_TRUE(fs::is_symlink(null));
-  for (const char* option : {"--csv", "--kml"}) {
+  for (const char* option : {"--csv", "--kml", "--nmea"}) {
     const ProcessResult failed = Decode({option, full, wav.string()});
     EXPECT_EQ(failed.exitCode, 6) << option;
     EXPECT_NE(failed.err.find(std::string(option) + " " + full + ": cannot be written"),

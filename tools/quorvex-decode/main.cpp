@@ -217,7 +217,17 @@ int Run(const DecodeOptions& options) {
     control.SetLaunchSite(options.launch->longitude, options.launch->latitude,
                           options.launch->altitude);
   }
-  const int status = WriteOutputs(options, control);
+  int status = WriteOutputs(options, control);
+  if (options.nmea) {
+    // Written while decoding; a full disk shows only now.
+    ComPtr<IQuorvexNmea> nmea;
+    HRESULT written = S_OK;
+    if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) nmea->GetNmeaFile(nullptr, &written);
+    if (FAILED(written)) {
+      status = Fail(ExitStatus::kOutputFailed, "--nmea " + options.nmea->string() +
+                                                   ": cannot be written: " + ReasonOf(written));
+    }
+  }
   const std::string text =
       options.json ? report::Json(control) : report::Summary(control, media.name);
   std::fputs(text.c_str(), stdout);
