@@ -547,6 +547,32 @@ TEST_F(DecodeTool, FindsTheRegisteredDecoderUntilItIsUnregistered) {
 
 class BadInput : public DecodeTool {};
 
+// Each failure to reach the decoder names the thing at fault and why: the
+// registered library with the loader's words, the registry file itself.
+TEST_F(BadInput, UnusableLibraryOrRegistryIsNamed) {
+  const fs::path wav = WriteWav("flight.wav", Record(1));
+  ASSERT_EQ(RunProcess({REGSVR_PATH, QUORVEX_LIBRARY_PATH}).exitCode, 0);
+  const fs::path registry = folder_ / "config" / "Aviquent" / "components.ini";
+  std::string text = ReadFile(registry);
+  text.replace(text.find(QUORVEX_LIBRARY_PATH), std::string(QUORVEX_LIBRARY_PATH).size(),
+               "/nonexistent/libquorvex.so");
+  std::ofstream(registry) << text;
+  ExpectFailure(Decode({wav.string()}, false), 1,
+                "cannot create the registered Quorvex decoder (hr=0x80004005): library "
+                "/nonexistent/libquorvex.so: /nonexistent/libquorvex.so: cannot open shared "
+                "object file: No such file or directory");
+
+  fs::remove(registry);
+  ASSERT_EQ(::mkfifo(registry.c_str(), 0600), 0);
+  const ProcessResult refused = RunProcess({REGSVR_PATH, QUORVEX_LIBRARY_PATH});
+  EXPECT_EQ(refused.exitCode, 5);
+  EXPECT_NE(refused.err.find(registry.string() + ": is not a regular file"), std::string::npos)
+      << refused.err;
+  ExpectFailure(
+      Decode({wav.string()}, false), 1,
+      "the component registry cannot be used: " + registry.string() + ": is not a regular file");
+}
+
 TEST_F(BadInput, MissingFolderAndEmptyFilesAreNotMedia) {
   ExpectFailure(Decode({(folder_ / "nowhere.mkv").string()}), 3, "no such file");
   ExpectFailure(Decode({folder_.path().string()}), 3, "folder");
