@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "common/iquorvex.h"
+#include "common/iquorvex_stream.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
 // IQuorvex over one decoder engine, plus the buffer loop that feeds it. The
@@ -15,7 +17,7 @@
 // One lock guards the engine: the streaming thread holds it for a whole
 // buffer and every IQuorvex method holds it for its whole run, so the viewer
 // never reads a history or the track while a frame is being stored.
-class CQuorvexControl : public IQuorvex {
+class CQuorvexControl : public IQuorvex, public IQuorvexStream {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
@@ -31,8 +33,11 @@ class CQuorvexControl : public IQuorvex {
   // toward zero), so the pilot hears the audio faint; the decode channel of
   // every whole sample frame goes to the demodulator. A trailing incomplete
   // frame is passed on but not decoded. `output` may equal `input`.
+  // `firstFrame` places the buffer's first sample frame in a recording, when
+  // its time stamp says where; with the recording timeline on, the frames
+  // before the furthest point decoded so far are passed on undecoded.
   void ProcessBuffer(const std::int16_t* input, std::int16_t* output, std::size_t values,
-                     int channels);
+                     int channels, std::optional<std::int64_t> firstFrame = std::nullopt);
   int AudioChannel() const { return audioChannel_.load(std::memory_order_relaxed); }
 
   // IQuorvex
@@ -66,6 +71,10 @@ class CQuorvexControl : public IQuorvex {
                                           float* altitude) override;
   HRESULT STDMETHODCALLTYPE SetLaunchSite(float longitude, float latitude, float altitude) override;
 
+  // IQuorvexStream
+  HRESULT STDMETHODCALLTYPE GetPositionFrameCount(int* count) override;
+  HRESULT STDMETHODCALLTYPE SetRecordingTimeline(BOOL enabled) override;
+
  protected:
   ~CQuorvexControl();
 
@@ -83,4 +92,7 @@ class CQuorvexControl : public IQuorvex {
   mutable std::mutex lock_;
   CDecodeEngineWithComms engine_;
   std::atomic<int> audioChannel_{1};
+  bool recordingTimeline_ = false;
+  // One past the last sample frame of the recording decoded so far.
+  std::int64_t decodedUpTo_ = 0;
 };
