@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -53,6 +54,7 @@ CQuorvexControl::~CQuorvexControl() = default;
 void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
   std::lock_guard guard(lock_);
   engine_.SetSampleRate(rate);
+  timelineSlack_ = std::max<std::int64_t>(1, rate / 50);
 }
 
 void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* output,
@@ -68,9 +70,15 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
   std::size_t decodeFrom = 0;
   if (recordingTimeline_ && firstFrame) {
     const auto frames = static_cast<std::int64_t>(whole / stride);
-    const std::int64_t behind = std::clamp<std::int64_t>(decodedUpTo_ - *firstFrame, 0, frames);
+    // Containers keep time stamps in milliseconds: a buffer that starts
+    // within the slack of where the last one ended follows it, and only a
+    // larger step is a seek.
+    std::int64_t position = *firstFrame;
+    if (nextFrame_ && std::abs(*firstFrame - *nextFrame_) <= timelineSlack_) position = *nextFrame_;
+    nextFrame_ = position + frames;
+    const std::int64_t behind = std::clamp<std::int64_t>(decodedUpTo_ - position, 0, frames);
     decodeFrom = static_cast<std::size_t>(behind) * stride;
-    decodedUpTo_ = std::max(decodedUpTo_, *firstFrame + frames);
+    decodedUpTo_ = std::max(decodedUpTo_, position + frames);
   }
   for (std::size_t i = 0; i < whole; i += stride) {
     // Read before writing: output may alias input.
@@ -123,8 +131,8 @@ HRESULT CQuorvexControl::GetPosition(int* timeMs, float* longitude, float* latit
 HRESULT CQuorvexControl::WriteTrackKml(BSTR path) {
   std::lock_guard guard(lock_);
   if (SysStringLen(path) == 0) return E_FAIL;
-  return engine_.Track().WriteTrackFile(std::u16string_view(path, SysStringLen(path)),
-                                        u"Aviquent", false, false);
+  return engine_.Track().WriteTrackFile(std::u16string_view(path, SysStringLen(path)), u"Aviquent",
+                                        false, false);
 }
 
 HRESULT CQuorvexControl::ClearTrack() {
@@ -161,8 +169,8 @@ HRESULT CQuorvexControl::SetAudioChannel(int channel) {
 }
 
 HRESULT CQuorvexControl::GetPositionAt(int key, int* timeMs, float* longitude, float* latitude,
-                                       float* altitude, float* altitudeAboveLaunch,
-                                       float* heading, float* distance, int* numSats) {
+                                       float* altitude, float* altitudeAboveLaunch, float* heading,
+                                       float* distance, int* numSats) {
   std::lock_guard guard(lock_);
   const auto& history = engine_.PositionHistory();
   const auto it = history.lower_bound(key);

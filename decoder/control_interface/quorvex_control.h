@@ -95,4 +95,8 @@ class CQuorvexControl : public IQuorvex, public IQuorvexStream {
   bool recordingTimeline_ = false;
   // One past the last sample frame of the recording decoded so far.
   std::int64_t decodedUpTo_ = 0;
+  // Where the buffer after the last one starts, counted from its start.
+  std::optional<std::int64_t> nextFrame_;
+  // 20 ms of sample frames: the jitter of millisecond time stamps.
+  std::int64_t timelineSlack_ = 882;
 };

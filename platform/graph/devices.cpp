@@ -90,7 +90,8 @@ bool BooleanProperty(GstDevice* device, const char* name) {
 
 bool IsMonitor(GstDevice* device) {
   GstStructurePtr properties(gst_device_get_properties(device));
-  const char* kind = properties ? gst_structure_get_string(properties.get(), "device.class") : nullptr;
+  const char* kind =
+      properties ? gst_structure_get_string(properties.get(), "device.class") : nullptr;
   return kind && std::string_view(kind) == "monitor";
 }
 
