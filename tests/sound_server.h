@@ -51,6 +51,31 @@ inline bool Required() {
   return ci && std::string(ci) == "true";
 }
 
+// True once a recording stream of this process runs on the server, within
+// `seconds`: what is played into the line from then on is heard whole.
+inline bool WaitUntilRecording(double seconds) {
+  const std::string mine = "application.process.id = \"" + std::to_string(::getpid()) + "\"";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::FILE* out = ::popen("pactl list source-outputs 2>/dev/null", "r");
+    if (!out) return false;
+    std::string listing;
+    char chunk[4096];
+    while (std::size_t n = std::fread(chunk, 1, sizeof chunk, out)) listing.append(chunk, n);
+    ::pclose(out);
+    // One block per stream, each opening with "Source Output #".
+    for (std::size_t at = listing.find("Source Output #"); at != std::string::npos;) {
+      const std::size_t next = listing.find("Source Output #", at + 1);
+      const std::string block = listing.substr(at, next - at);
+      if (block.find(mine) != std::string::npos && block.find("Corked: no") != std::string::npos)
+        return true;
+      at = next;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
 // Held while a test plays into the line input and counts what it decodes:
 // two such tests at once would hear each other. Across processes, as the
 // test runner starts one per test.

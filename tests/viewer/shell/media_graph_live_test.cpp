@@ -31,7 +31,8 @@ TEST(LiveCapture, TelemetryPlayedIntoTheSoundServerIsDecoded) {
   // The live graph has no video branch.
   EXPECT_FALSE(area.shown);
 
-  // The capture is already running: nothing played is lost to its start.
+  // Once the capture runs, nothing played is lost to its start.
+  ASSERT_TRUE(sound_server::WaitUntilRecording(10));
   PlayIntoTheSoundServer(wav);
   EXPECT_TRUE(WaitForFrames(graph.DecoderFilter(), wav.frames, 5));
   const PacketCounts counts = CountsOf(graph.DecoderFilter());
@@ -54,6 +55,7 @@ TEST(LiveCapture, AlternatesWithFilePlayback) {
   EXPECT_NE(graph.DecoderFilter(), fileDecoder.Get());
   EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, 0);
   ASSERT_TRUE(SUCCEEDED(graph.StartLiveCapture()));
+  ASSERT_TRUE(sound_server::WaitUntilRecording(10));
   PlayIntoTheSoundServer(media::ShortWav());
   EXPECT_TRUE(WaitForFrames(graph.DecoderFilter(), media::ShortWav().frames, 5));
   ASSERT_EQ(graph.OpenMediaFile(Wide(media::ShortWav().path)), S_OK);
