@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "common/iquorvex.h"
+#include "common/iquorvex_nmea.h"
 #include "common/iquorvex_stream.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
@@ -15,9 +16,12 @@
 // delegate to an outer object when aggregated.
 //
 // One lock guards the engine: the streaming thread holds it for a whole
-// buffer and every IQuorvex method holds it for its whole run, so the viewer
-// never reads a history or the track while a frame is being stored.
-class CQuorvexControl : public IQuorvex, public IQuorvexStream {
+// buffer and the control methods hold it while they touch the engine, so
+// the viewer never reads a history or the track while a frame is being
+// stored. No file or device work happens under it (what a method writes is
+// copied first), apart from the NMEA lines of the fix being stored: a slow
+// disk or port must not stall the audio.
+class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexNmea {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
@@ -74,6 +78,10 @@ class CQuorvexControl : public IQuorvex, public IQuorvexStream {
   // IQuorvexStream
   HRESULT STDMETHODCALLTYPE GetPositionFrameCount(int* count) override;
   HRESULT STDMETHODCALLTYPE SetRecordingTimeline(BOOL enabled) override;
+
+  // IQuorvexNmea
+  HRESULT STDMETHODCALLTYPE SetRecordingTime(std::int64_t utcSeconds) override;
+  HRESULT STDMETHODCALLTYPE GetNmeaFile(BSTR* path, HRESULT* openResult) override;
 
  protected:
   ~CQuorvexControl();

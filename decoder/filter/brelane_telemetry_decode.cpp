@@ -24,6 +24,7 @@ HRESULT BrelaneTelemetryDecode::NonDelegatingQueryInterface(REFIID iid, void** o
   if (!object) return E_POINTER;
   if (iid == IID_IQuorvex) return GetInterface(static_cast<IQuorvex*>(this), object);
   if (iid == IID_IQuorvexStream) return GetInterface(static_cast<IQuorvexStream*>(this), object);
+  if (iid == IID_IQuorvexNmea) return GetInterface(static_cast<IQuorvexNmea*>(this), object);
   return CTransformFilter::NonDelegatingQueryInterface(iid, object);
 }
 
