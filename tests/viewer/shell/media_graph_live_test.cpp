@@ -67,6 +67,7 @@ TEST(LiveCapture, AlternatesWithFilePlayback) {
 // A reachable server whose only input is the monitor of the output the
 // viewer plays into: there is nothing to capture, and the pilot is told.
 TEST(LiveCapture, NoAudioInputDeviceSaysSo) {
+  REQUIRE_SOUND_SERVER();
   sound_server::OutputOnlyServer server(media::Folder() / "output-only-server");
   ASSERT_TRUE(server.WaitUntilAnswering(10));
   const std::optional<std::string> saved =
