@@ -232,6 +232,7 @@ void CVistaroPlayerDlg::OpenFile(const QString& path) {
     return;
   }
   playbackComplete_ = false;
+  StartRecordingCycle();
   SetTimer(kRefreshTimer, kRefreshPeriodMs);
   ShowControl(IDC_PLAY, false);
   EnableControl(IDC_PAUSE, true);
@@ -243,6 +244,16 @@ void CVistaroPlayerDlg::OpenFile(const QString& path) {
 void CVistaroPlayerDlg::OnPlay() {
   ShowControl(IDC_PLAY, false);
   ShowControl(IDC_PAUSE, true);
+  // Play at the end plays the recording again; the decoder does not take
+  // the flight in twice.
+  if (playbackComplete_) {
+    playbackComplete_ = false;
+    if (IMediaSeeking* seeking = graph_->MediaSeeking()) {
+      LONGLONG start = 0;
+      seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
+                            AM_SEEKING_NoPositioning);
+    }
+  }
   if (IMediaControl* control = graph_->MediaControl()) control->Run();
 }
 
@@ -253,6 +264,12 @@ void CVistaroPlayerDlg::OnPause() {
 }
 
 void CVistaroPlayerDlg::OnLiveCapture() {
+  const bool started = SUCCEEDED(graph_->StartLiveCapture());
+  StartRecordingCycle();
+  ApplyTelemetryRate();
+  // Without an input the graph has said why; the window stays as it was,
+  // so the pilot can plug the cable in and press Live Capture again.
+  if (!started) return;
   ShowControl(IDC_PLAY, false);
   ShowControl(IDC_PAUSE, true);
   EnableControl(IDC_LIVE_CAPTURE, false);
@@ -264,12 +281,8 @@ void CVistaroPlayerDlg::OnLiveCapture() {
     const int outerWidth = separator->mapToGlobal(QPoint(0, 0)).x() - frameGeometry().x();
     setFixedWidth(std::max(1, outerWidth - frameWidth));
   }
-
-  if (SUCCEEDED(graph_->StartLiveCapture())) {
-    playbackComplete_ = false;
-    SetTimer(kRefreshTimer, kRefreshPeriodMs);
-  }
-  ApplyTelemetryRate();
+  playbackComplete_ = false;
+  SetTimer(kRefreshTimer, kRefreshPeriodMs);
 }
 
 void CVistaroPlayerDlg::OnSeek(int code, int position) {
@@ -304,6 +317,8 @@ std::u16string CVistaroPlayerDlg::KmlPath(std::u16string_view name) {
 }
 
 void CVistaroPlayerDlg::RunRefreshCycle() { refresh_->Tick(); }
+
+void CVistaroPlayerDlg::StartRecordingCycle() { refresh_->BeginRecording(); }
 
 void CVistaroPlayerDlg::SetSeekSlider(int position) { SetPos(IDC_SEEK, position); }
 
@@ -349,13 +364,18 @@ int CVistaroPlayerDlg::PlaneIconSelection() { return GetCurSel(IDC_PLANE_ICON); 
 void CVistaroPlayerDlg::OnGraphNotify() {
   IMediaEventEx* events = graph_->MediaEvents();
   if (!events) return;
-  // The viewer takes no action on graph events; draining them keeps the
-  // queue short and tells a scripted run when the stream has ended.
+  // Only the end of the stream matters: the transport then offers Play,
+  // which starts the recording again. Draining the rest keeps the queue
+  // short.
   long code = 0;
   LONG_PTR first = 0;
   LONG_PTR second = 0;
   while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
-    if (code == EC_COMPLETE) playbackComplete_ = true;
+    if (code == EC_COMPLETE) {
+      playbackComplete_ = true;
+      ShowControl(IDC_PAUSE, false);
+      ShowControl(IDC_PLAY, true);
+    }
     events->FreeEventParams(code, first, second);
   }
 }
