@@ -38,6 +38,7 @@ Options:
                          the summary
   --realtime             decode at playback speed
   -h, --help             print this text
+  --version              print the program's version
 
 A progress bar is shown on stderr when stderr is a terminal. A file that ends
 before its stated length (a recording cut short) is decoded as far as it goes

@@ -71,6 +71,7 @@ Options:
                          the same seed and settings give the same file
   -o OUT.wav             the file to write (required)
   -h, --help             print this text
+  --version              print the program's version
 
 On success it prints the number of frames of each type it wrote:
   position frames: N
@@ -211,6 +212,10 @@ int Run(const std::vector<std::string_view>& args) {
   for (std::string_view arg : args) {
     if (arg == "-h" || arg == "--help") {
       PrintHelp();
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "quorvex-encode " VISTARO_VERSION "\n";
       return 0;
     }
   }
