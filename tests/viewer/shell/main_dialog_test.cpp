@@ -313,6 +313,12 @@ TEST_F(MainDialogTest, LiveCaptureRecordsFromTheSoundServer) {
   EXPECT_TRUE(boxes_.messages.empty());
   EXPECT_TRUE(dialog->Decoder());
   EXPECT_FALSE(dialog->IsControlEnabled(IDC_LIVE_CAPTURE));
+  boxes_.answers = {false};
+  dialog->close();
+  ASSERT_EQ(boxes_.questions.size(), 1u);
+  EXPECT_EQ(boxes_.questions[0].text,
+            QStringLiteral("A live capture is running. Quit and end it?"));
+  EXPECT_TRUE(dialog->isVisible());
 }
 
 TEST_F(MainDialogTest, DraggingTheSeekSliderSeeksClickingDoesNot) {
