@@ -56,7 +56,7 @@ ui::DialogTemplate MainDialogTemplate() {
   c.push_back(Button(IDC_SHOW_BATTERY, "Show &Battery\nStatus", 7, 177, 68, 22));
   c.push_back(Button(IDC_LOS_CALCULATOR, "LOS Calcula&tor", 7, 256, 68, 24));
   c.push_back(Label("Google Link", 93, 8, 68));
-  c.push_back(Button(IDC_GOOGLE_LINK, "Google Link\nOff", 93, 17, 68, 19,
+  c.push_back(Button(IDC_GOOGLE_LINK, "Google Link\nO&ff", 93, 17, 68, 19,
                      ui::kDefaultButton | ui::kDisabled));
   c.push_back(Button(IDC_PILOTS_EYE, "Pilot's &Eye\nView", 85, 40, 68, 24));
   c.push_back(Button(IDC_MOVING_MAP_STATIC, "Moving Map\n&Static Camera", 85, 67, 68, 24));

@@ -103,7 +103,7 @@ TEST_F(MainDialogTest, StartsIdleWithTheTemplatesLayoutAndDefaults) {
   EXPECT_EQ(dialog->GetDlgItem(IDC_CAPTURE_PROPERTIES), nullptr);
   EXPECT_EQ(dialog->GetDlgItemText(IDC_MOVING_MAP_MOVING),
             QStringLiteral("Moving Map\nMoving Ca&mera"));
-  EXPECT_EQ(dialog->GetDlgItemText(IDC_GOOGLE_LINK), QStringLiteral("Google Link\nOff"));
+  EXPECT_EQ(dialog->GetDlgItemText(IDC_GOOGLE_LINK), QStringLiteral("Google Link\nO&ff"));
   EXPECT_EQ(dialog->GetDlgItemText(IDC_LOAD), QStringLiteral("&Load"));
 
   // The transport's idle row.
