@@ -15,6 +15,7 @@
 #include "viewer/shell/resource.h"
 #include "viewer/shell/time_label.h"
 #include "viewer/shell/vistaro_player_dlg.h"
+#include "viewer/shell/window_placement.h"
 
 namespace {
 
@@ -90,18 +91,16 @@ void CVistaroPlayerDlg::ShowStatusWindow(ui::CDialog& window, const QString& nam
     if (remembered != statusPlaces_.end() && OnAScreen(remembered->second)) {
       window.move(remembered->second);
     } else {
-      // Beside the main window, never over its video: on the right when
-      // the screen has room there, else on the left when it has room
-      // there, else on the side with more room.
       const QRect main = frameGeometry();
       const QScreen* screen = QGuiApplication::screenAt(main.center());
-      const QRect room = screen ? screen->availableGeometry() : main;
-      const int rightRoom = room.right() - main.right();
-      const int leftRoom = main.left() - room.left();
-      const bool right =
-          rightRoom >= window.width() || (leftRoom < window.width() && rightRoom >= leftRoom);
-      const int x = right ? main.right() + 1 : main.left() - window.width();
-      window.move(x, std::max(room.top(), std::min(main.top(), room.bottom() - window.height())));
+      std::vector<QRect> taken;
+      for (const ui::CDialog* other : {static_cast<const ui::CDialog*>(&uplink_),
+                                       static_cast<const ui::CDialog*>(&positional_),
+                                       static_cast<const ui::CDialog*>(&battery_)}) {
+        if (other != &window && other->isVisible()) taken.push_back(other->frameGeometry());
+      }
+      window.move(PlaceBeside(main, screen ? screen->availableGeometry() : main,
+                              window.frameGeometry().size(), taken));
     }
   }
   window.show();

@@ -6,6 +6,7 @@
 
 #include "viewer/shell/recent_recordings.h"
 #include "viewer/shell/time_label.h"
+#include "viewer/shell/window_placement.h"
 #include "viewer/shell/window_settings.h"
 
 namespace {
@@ -83,6 +84,35 @@ TEST(WindowSettings, RoundTripAndDamagedValuesReadAsDefaults) {
   EXPECT_EQ(read.tilt, defaults.tilt);
   EXPECT_EQ(read.statusWindows.count(QStringLiteral("Uplink")), 0u);
   EXPECT_EQ(read.statusWindows.count(QStringLiteral("Battery")), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PlaceBeside, BesideTheMainWindowOnTheScreenAndOverNoOtherWindow) {
+  const QRect screen(0, 0, 1920, 1080);
+  const QSize size(300, 200);
+  // Room on the right.
+  EXPECT_EQ(PlaceBeside(QRect(100, 50, 1200, 600), screen, size, {}), QPoint(1300, 50));
+  // Only on the left.
+  EXPECT_EQ(PlaceBeside(QRect(700, 50, 1200, 600), screen, size, {}), QPoint(400, 50));
+  // The second window goes below the first, the fourth past the column.
+  const QRect main(100, 50, 1200, 600);
+  const QRect first(QPoint(1300, 50), size);
+  EXPECT_EQ(PlaceBeside(main, screen, size, {first}), QPoint(1300, 250));
+  const std::vector<QRect> column{first, QRect(1300, 250, 300, 200), QRect(1300, 450, 300, 200),
+                                  QRect(1300, 650, 300, 200), QRect(1300, 850, 300, 200)};
+  EXPECT_EQ(PlaceBeside(main, screen, size, column), QPoint(100, 650)) << "below the main window";
+
+  // A screen too small for anything beside: still on it, cascaded.
+  const QRect small(0, 0, 1300, 700);
+  const QRect wide(0, 0, 1280, 650);
+  const QPoint fallback = PlaceBeside(wide, small, size, {});
+  EXPECT_TRUE(small.contains(QRect(fallback, size)));
+  const QPoint next = PlaceBeside(wide, small, size, {QRect(fallback, size)});
+  EXPECT_TRUE(small.contains(QRect(next, size)));
+  EXPECT_NE(next, fallback);
 }
 
 }  // namespace

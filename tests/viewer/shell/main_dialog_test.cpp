@@ -431,9 +431,6 @@ TEST_F(MainDialogTest, TheViewAndTheRecentRecordingsAreRememberedBetweenRuns) {
     dialog->UplinkStatus().SetDlgItemText(CUplinkStatusDlg::IDC_RX_SENSITIVITY,
                                           QStringLiteral("-92"));
     dialog->UplinkStatus().UpdateData(true);
-    // The status window opens beside the main window, not over its video.
-    EXPECT_FALSE(dialog->UplinkStatus().frameGeometry().intersects(
-        dialog->VideoArea().geometry().translated(dialog->geometry().topLeft())));
     // Moved by the pilot to a place on the screen.
     uplinkPlace = QPoint(40, 50);
     dialog->UplinkStatus().move(uplinkPlace);
