@@ -335,6 +335,10 @@ HRESULT KmlWriter::WriteTrackFile(std::u16string_view path, std::u16string_view 
   return WriteDocument(path, TrackDocument(name, relativeAltitude, extrude));
 }
 
+HRESULT KmlWriter::WriteDocumentFile(std::u16string_view path, const std::string& document) {
+  return WriteDocument(path, document);
+}
+
 HRESULT KmlWriter::WriteNetworkLink(std::u16string_view path, std::u16string_view href,
                                     std::u16string_view name, float refreshInterval) const {
   return WriteDocument(path, NetworkLinkDocument(href, name, refreshInterval));

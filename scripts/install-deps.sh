@@ -24,6 +24,8 @@ packages=(
   gstreamer1.0-x librsvg2-bin x11-utils
   # The install test validates the desktop entry.
   desktop-file-utils
+  # Real consumers of the NMEA output: a converter and gpsd (gpsfake).
+  gpsbabel gpsd gpsd-clients
   # The reference KML 2.2 library reads every KML document we write.
   libkml-dev
 )

@@ -32,8 +32,8 @@ Options:
                          History format)
   --kml FILE             write the flight track as KML
   --nmea FILE            write the positions as NMEA 0183 sentences to FILE
-                         (default: $QUORVEX_NMEA_PATH, else nmea.txt in the
-                         user's private temporary folder)
+                         (none without it); a FILE that a viewer or another
+                         run holds locked is refused
   --json                 print the final state as one JSON object instead of
                          the summary
   --realtime             decode at playback speed
@@ -51,7 +51,7 @@ Exit status:
   3  MEDIA_FILE is missing, unreadable or not a media file
   4  MEDIA_FILE has no audio stream
   5  the decoder filter refuses the file's audio
-  6  an output file cannot be written
+  6  an output file cannot be written, or the --nmea file is locked
 )";
 
 namespace {
