@@ -1,7 +1,9 @@
 #include "decoder/control_interface/quorvex_control.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <string>
@@ -55,18 +57,35 @@ CQuorvexControl::~CQuorvexControl() = default;
 void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
   std::lock_guard guard(lock_);
   engine_.SetSampleRate(rate);
+  timelineSlack_ = std::max<std::int64_t>(1, rate / 50);
 }
 
 void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* output,
-                                    std::size_t values, int channels) {
+                                    std::size_t values, int channels,
+                                    std::optional<std::int64_t> firstFrame) {
   if (channels < 1) return;
   const auto stride = static_cast<std::size_t>(channels);
   const std::size_t offset = channels == 2 ? static_cast<std::size_t>(AudioChannel()) : 0;
   const std::size_t whole = values - values % stride;
   std::lock_guard guard(lock_);
+  // Decoding resumes on the very frame where it stopped, so the demodulator
+  // sees the recording as one unbroken stream however the pilot seeks.
+  std::size_t decodeFrom = 0;
+  if (recordingTimeline_ && firstFrame) {
+    const auto frames = static_cast<std::int64_t>(whole / stride);
+    // Containers keep time stamps in milliseconds: a buffer that starts
+    // within the slack of where the last one ended follows it, and only a
+    // larger step is a seek.
+    std::int64_t position = *firstFrame;
+    if (nextFrame_ && std::abs(*firstFrame - *nextFrame_) <= timelineSlack_) position = *nextFrame_;
+    nextFrame_ = position + frames;
+    const std::int64_t behind = std::clamp<std::int64_t>(decodedUpTo_ - position, 0, frames);
+    decodeFrom = static_cast<std::size_t>(behind) * stride;
+    decodedUpTo_ = std::max(decodedUpTo_, position + frames);
+  }
   for (std::size_t i = 0; i < whole; i += stride) {
     // Read before writing: output may alias input.
-    engine_.ProcessSample(input[i + offset]);
+    if (i >= decodeFrom) engine_.ProcessSample(input[i + offset]);
     for (std::size_t k = i; k < i + stride; ++k)
       output[k] = static_cast<std::int16_t>(input[k] * kPassThroughGain);
   }
@@ -240,12 +259,15 @@ HRESULT CQuorvexControl::SetRecordingTime(std::int64_t utcSeconds) {
 }
 
 HRESULT CQuorvexControl::GetNmeaFile(BSTR* path, HRESULT* openResult) {
-  // Fixed at construction: no lock needed.
+  // Fixed at construction, or atomic: no lock needed.
   if (path) {
     const auto& nmeaPath = engine_.NmeaPath();
     *path = nmeaPath ? ComBstr(std::string_view(nmeaPath->string())).Detach() : nullptr;
   }
-  if (openResult) *openResult = engine_.NmeaOpenResult();
+  if (openResult) {
+    const HRESULT opened = engine_.NmeaOpenResult();
+    *openResult = FAILED(opened) ? opened : engine_.NmeaWriteResult();
+  }
   return S_OK;
 }
 
@@ -258,5 +280,19 @@ HRESULT CQuorvexControl::SetLaunchSite(float longitude, float latitude, float al
   if (!lon || !lat || !alt) return E_INVALIDARG;
   std::lock_guard guard(lock_);
   engine_.OverrideLaunchSite(*lat, *lon, *alt);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetPositionFrameCount(int* count) {
+  if (!count) return E_POINTER;
+  std::lock_guard guard(lock_);
+  *count = static_cast<int>(
+      std::min<std::size_t>(engine_.PositionHistory().size(), std::numeric_limits<int>::max()));
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::SetRecordingTimeline(BOOL enabled) {
+  std::lock_guard guard(lock_);
+  recordingTimeline_ = enabled != 0;
   return S_OK;
 }

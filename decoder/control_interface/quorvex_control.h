@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "common/iquorvex.h"
 #include "common/iquorvex_nmea.h"
+#include "common/iquorvex_stream.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
 // IQuorvex over one decoder engine, plus the buffer loop that feeds it. The
@@ -19,7 +21,7 @@
 // stored. No file or device work happens under it (what a method writes is
 // copied first), apart from the NMEA lines of the fix being stored: a slow
 // disk or port must not stall the audio.
-class CQuorvexControl : public IQuorvex, public IQuorvexNmea {
+class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexNmea {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
@@ -35,8 +37,11 @@ class CQuorvexControl : public IQuorvex, public IQuorvexNmea {
   // toward zero), so the pilot hears the audio faint; the decode channel of
   // every whole sample frame goes to the demodulator. A trailing incomplete
   // frame is passed on but not decoded. `output` may equal `input`.
+  // `firstFrame` places the buffer's first sample frame in a recording, when
+  // its time stamp says where; with the recording timeline on, the frames
+  // before the furthest point decoded so far are passed on undecoded.
   void ProcessBuffer(const std::int16_t* input, std::int16_t* output, std::size_t values,
-                     int channels);
+                     int channels, std::optional<std::int64_t> firstFrame = std::nullopt);
   int AudioChannel() const { return audioChannel_.load(std::memory_order_relaxed); }
 
   // IQuorvex
@@ -70,6 +75,10 @@ class CQuorvexControl : public IQuorvex, public IQuorvexNmea {
                                           float* altitude) override;
   HRESULT STDMETHODCALLTYPE SetLaunchSite(float longitude, float latitude, float altitude) override;
 
+  // IQuorvexStream
+  HRESULT STDMETHODCALLTYPE GetPositionFrameCount(int* count) override;
+  HRESULT STDMETHODCALLTYPE SetRecordingTimeline(BOOL enabled) override;
+
   // IQuorvexNmea
   HRESULT STDMETHODCALLTYPE SetRecordingTime(std::int64_t utcSeconds) override;
   HRESULT STDMETHODCALLTYPE GetNmeaFile(BSTR* path, HRESULT* openResult) override;
@@ -91,4 +100,11 @@ class CQuorvexControl : public IQuorvex, public IQuorvexNmea {
   mutable std::mutex lock_;
   CDecodeEngineWithComms engine_;
   std::atomic<int> audioChannel_{1};
+  bool recordingTimeline_ = false;
+  // One past the last sample frame of the recording decoded so far.
+  std::int64_t decodedUpTo_ = 0;
+  // Where the buffer after the last one starts, counted from its start.
+  std::optional<std::int64_t> nextFrame_;
+  // 20 ms of sample frames: the jitter of millisecond time stamps.
+  std::int64_t timelineSlack_ = 882;
 };

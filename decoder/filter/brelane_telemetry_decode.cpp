@@ -23,6 +23,7 @@ CUnknown* BrelaneTelemetryDecode::CreateInstance(IUnknown* outer, HRESULT* hr) {
 HRESULT BrelaneTelemetryDecode::NonDelegatingQueryInterface(REFIID iid, void** object) {
   if (!object) return E_POINTER;
   if (iid == IID_IQuorvex) return GetInterface(static_cast<IQuorvex*>(this), object);
+  if (iid == IID_IQuorvexStream) return GetInterface(static_cast<IQuorvexStream*>(this), object);
   if (iid == IID_IQuorvexNmea) return GetInterface(static_cast<IQuorvexNmea*>(this), object);
   return CTransformFilter::NonDelegatingQueryInterface(iid, object);
 }
@@ -73,6 +74,7 @@ HRESULT BrelaneTelemetryDecode::SetMediaType(PIN_DIRECTION direction, const CMed
     inputMediaType_ = *mediaType;
     const auto format = WaveFormatOf(inputMediaType_);
     inputChannels_ = format ? format->nChannels : 0;
+    sampleRate_ = format ? format->nSamplesPerSec : 0;
   }
   return S_OK;
 }
@@ -85,7 +87,14 @@ HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* out
   const auto values = static_cast<std::size_t>(input->GetActualDataLength()) / 2;
   const auto bytes = static_cast<LONG>(values * 2);
   if (bytes > output->GetSize()) return VFW_E_BUFFER_OVERFLOW;
+  // The time stamp places the buffer in the recording, to the nearest
+  // sample frame.
+  std::optional<std::int64_t> firstFrame;
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  if (SUCCEEDED(input->GetTime(&start, &stop)) && start >= 0 && sampleRate_ > 0)
+    firstFrame = (start * sampleRate_ + kUnitsPerSecond / 2) / kUnitsPerSecond;
   ProcessBuffer(reinterpret_cast<const std::int16_t*>(in), reinterpret_cast<std::int16_t*>(out),
-                values, inputChannels_);
+                values, inputChannels_, firstFrame);
   return output->SetActualDataLength(bytes);
 }

@@ -10,6 +10,8 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
  public:
   static constexpr const char* kObjectName = "Quorvex";
   static constexpr LONG kBufferCount = 3;
+  // Time stamps count 100-ns units.
+  static constexpr std::int64_t kUnitsPerSecond = 10'000'000;
 
   // The factory template's creation function: null with E_OUTOFMEMORY in
   // `hr` when the object cannot be made.
@@ -36,4 +38,5 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
 
   CMediaType inputMediaType_;
   int inputChannels_ = 0;
+  std::int64_t sampleRate_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <string>
 #include <system_error>
 #include <variant>
+#include <vector>
 
 #include "common/history_csv.h"
 #include "common/iquorvex.h"
@@ -20,9 +22,11 @@
 #include "platform/com/bstr.h"
 #include "platform/com/co_create.h"
 #include "platform/com/com_ptr.h"
+#include "platform/com/component_registry.h"
 #include "platform/filter/element_host.h"
 #include "platform/filter/gst_ptr.h"
 #include "tools/quorvex-decode/exit_status.h"
+#include "tools/quorvex-decode/file_checks.h"
 #include "tools/quorvex-decode/media_decode.h"
 #include "tools/quorvex-decode/options.h"
 #include "tools/quorvex-decode/recording_time.h"
@@ -44,45 +48,24 @@ std::string Hex(HRESULT hr) {
   return text;
 }
 
-// Empty when the media file can be opened for reading and holds something.
-std::string CheckMedia(const fs::path& media) {
-  std::error_code ec;
-  const auto status = fs::status(media, ec);
-  if (!fs::exists(status)) return media.string() + ": no such file";
-  if (fs::is_directory(status)) return media.string() + ": is a folder, not a media file";
-  std::FILE* f = std::fopen(media.c_str(), "rb");
-  if (!f) return media.string() + ": cannot be read: " + std::strerror(errno);
-  const bool empty = std::fgetc(f) == EOF;
-  std::fclose(f);
-  if (empty) return media.string() + ": is empty; not a media file";
-  return {};
+// The system's reason hidden in a failure code from the decoder, when it
+// carries one.
+std::string ReasonOf(HRESULT hr) {
+  if (const int code = ErrnoFromHresult(hr)) return std::strerror(code);
+  return "hr=" + Hex(hr);
 }
 
-// Outputs are checked before a long decode rather than after it. Empty when
-// the file looks writable: its folder exists and can be written.
-std::string CheckOutput(const char* option, const fs::path& path) {
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) return option + (" " + path.string()) + ": is a folder";
-  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  if (!fs::is_directory(folder, ec)) {
-    return option + (" " + path.string()) + ": cannot be written: " + folder.string() +
-           " is not a folder";
-  }
-  if (::access(folder.c_str(), W_OK) != 0) {
-    return option + (" " + path.string()) + ": cannot be written: " + std::strerror(errno);
-  }
-  return {};
+// The registered library and the loader's words, so that the user can act.
+std::string LoadDetail(const std::optional<fs::path>& library) {
+  std::string detail;
+  if (library) detail = "library " + library->string();
+  const std::string why = CoLastLoadError();
+  if (!why.empty()) detail += (detail.empty() ? "" : ": ") + why;
+  return detail.empty() ? detail : ": " + detail;
 }
 
-// The decoder truncates the NMEA file when it opens it but says nothing
-// when it cannot; opening it here first turns that into an error.
-std::string CheckNmeaOutput(const fs::path& path) {
-  if (std::string why = CheckOutput("--nmea", path); !why.empty()) return why;
-  std::FILE* f = std::fopen(path.c_str(), "ab");
-  if (!f) return "--nmea " + path.string() + ": cannot be written: " + std::strerror(errno);
-  std::fclose(f);
-  return {};
-}
+// A stream gives its first bytes within this time or is refused.
+constexpr int kStreamWaitSeconds = 20;
 
 struct Decoder {
   ComPtr<IUnknown> object;
@@ -97,20 +80,27 @@ int CreateDecoder(const DecodeOptions& options, Decoder& decoder, std::string& e
     hr = CoCreateInstanceFromLibrary(library.string(), CLSID_Quorvex, nullptr, IID_IUnknown,
                                      decoder.object.PutVoid());
     if (FAILED(hr)) {
-      error = "cannot create the decoder from " + library.string() + " (hr=" + Hex(hr) + ")";
+      error = "cannot create the decoder from " + library.string() + " (hr=" + Hex(hr) + ")" +
+              LoadDetail(std::nullopt);
       return ToInt(ExitStatus::kDecoderUnavailable);
     }
   } else {
     hr = CoCreateInstance(CLSID_Quorvex, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                           decoder.object.PutVoid());
     if (hr == REGDB_E_CLASSNOTREG) {
+      if (std::string problem = com_registry::ReadProblem(); !problem.empty()) {
+        error = "the component registry cannot be used: " + problem;
+        return ToInt(ExitStatus::kDecoderUnavailable);
+      }
       error =
           "the Quorvex decoder is not registered (run \"regsvr libquorvex.so\" or pass "
           "--library PATH)";
       return ToInt(ExitStatus::kDecoderUnavailable);
     }
     if (FAILED(hr)) {
-      error = "cannot create the registered Quorvex decoder (hr=" + Hex(hr) + ")";
+      const auto entry = com_registry::FindServer(CLSID_Quorvex);
+      error = "cannot create the registered Quorvex decoder (hr=" + Hex(hr) + ")" +
+              LoadDetail(entry ? std::optional<fs::path>(entry->library) : std::nullopt);
       return ToInt(ExitStatus::kDecoderUnavailable);
     }
   }
@@ -141,36 +131,36 @@ int WriteOutputs(const DecodeOptions& options, IQuorvex& decoder) {
   }
   if (options.kml) {
     const ComBstr path(std::string_view(options.kml->string()));
-    if (FAILED(decoder.WriteTrackKml(path.Get()))) {
-      status =
-          Fail(ExitStatus::kOutputFailed, "--kml " + options.kml->string() + ": cannot be written");
+    if (const HRESULT hr = decoder.WriteTrackKml(path.Get()); FAILED(hr)) {
+      status = Fail(ExitStatus::kOutputFailed,
+                    "--kml " + options.kml->string() + ": cannot be written: " + ReasonOf(hr));
     }
   }
   return status;
 }
 
 int Run(const DecodeOptions& options) {
-  if (std::string why = CheckMedia(options.media); !why.empty()) {
+  MediaInput media;
+  if (std::string why = OpenMedia(options.media, media, kStreamWaitSeconds); !why.empty()) {
     return Fail(ExitStatus::kNotMedia, why);
   }
-  if (options.csv) {
-    if (std::string why = CheckOutput("--csv", *options.csv); !why.empty()) {
-      return Fail(ExitStatus::kOutputFailed, why);
-    }
+  std::vector<NamedOutput> outputs;
+  if (options.csv) outputs.push_back({"--csv", *options.csv});
+  if (options.kml) outputs.push_back({"--kml", *options.kml});
+  if (options.nmea) outputs.push_back({"--nmea", *options.nmea});
+  if (std::string why = CheckOutputs(media, outputs); !why.empty()) {
+    return Fail(ExitStatus::kOutputFailed, why);
   }
-  if (options.kml) {
-    if (std::string why = CheckOutput("--kml", *options.kml); !why.empty()) {
-      return Fail(ExitStatus::kOutputFailed, why);
-    }
-  }
+  FileDescriptor nmeaPipe;
+  fs::path nmeaPath;
   if (options.nmea) {
-    if (std::string why = CheckNmeaOutput(*options.nmea); !why.empty()) {
+    if (std::string why = PrepareNmeaOutput(*options.nmea, nmeaPath, nmeaPipe); !why.empty()) {
       return Fail(ExitStatus::kOutputFailed, why);
     }
   }
   // The decoder reads its NMEA destination when it is constructed. Without
   // --nmea it gets none: its default is the viewer's live file.
-  ::setenv("QUORVEX_NMEA_PATH", options.nmea ? fs::absolute(*options.nmea).c_str() : "", 1);
+  ::setenv("QUORVEX_NMEA_PATH", options.nmea ? nmeaPath.c_str() : "", 1);
 
   gst_init(nullptr, nullptr);
   Decoder decoder;
@@ -178,12 +168,17 @@ int Run(const DecodeOptions& options) {
   if (int status = CreateDecoder(options, decoder, error); status != 0) {
     return Fail(static_cast<ExitStatus>(status), error);
   }
+  // The decoder has the pipe open now; its reader never saw it close.
+  nmeaPipe = FileDescriptor();
   if (options.nmea) {
     ComPtr<IQuorvexNmea> nmea;
     HRESULT opened = S_OK;  // a decoder without the interface cannot tell
     if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) {
       nmea->GetNmeaFile(nullptr, &opened);
-      if (const auto when = RecordingTime(options.media)) nmea->SetRecordingTime(*when);
+      // A stream has no container date or file time to read ahead of it.
+      if (media.file) {
+        if (const auto when = RecordingTime(*media.file)) nmea->SetRecordingTime(*when);
+      }
     }
     if (opened == QUORVEX_E_NMEA_LOCKED) {
       return Fail(ExitStatus::kOutputFailed,
@@ -192,9 +187,9 @@ int Run(const DecodeOptions& options) {
                       "nothing was decoded");
     }
     if (FAILED(opened)) {
-      return Fail(ExitStatus::kOutputFailed,
-                  "--nmea " + options.nmea->string() +
-                      ": the decoder cannot write it (hr=" + Hex(opened) + ")");
+      return Fail(ExitStatus::kOutputFailed, "--nmea " + options.nmea->string() +
+                                                 ": the decoder cannot write it (" +
+                                                 ReasonOf(opened) + ")");
     }
   }
   IQuorvex& control = *decoder.control.Get();
@@ -204,26 +199,37 @@ int Run(const DecodeOptions& options) {
   DecodeSettings settings;
   settings.realtime = options.realtime;
   settings.showProgress = ::isatty(STDERR_FILENO) == 1;
-  settings.statedSeconds = StatedWavSeconds(options.media);
-  const DecodeOutcome outcome =
-      DecodeMediaFile(fs::absolute(options.media), decoder.element.get(), settings);
+  settings.streamFd = media.stream.Get();
+  if (media.file) settings.statedSeconds = StatedWavSeconds(*media.file);
+  const DecodeOutcome outcome = DecodeMediaFile(media.file ? fs::absolute(*media.file) : fs::path(),
+                                                decoder.element.get(), settings);
   // The element holds the filter; the state stays readable through IQuorvex.
   decoder.element.reset();
   if (outcome.status != ExitStatus::kOk) {
-    return Fail(outcome.status, options.media.string() + ": " + outcome.error);
+    return Fail(outcome.status, media.name + ": " + outcome.error);
   }
   if (outcome.endedEarly) {
     std::fprintf(stderr, "quorvex-decode: %s ended early (%s); decoded what was there\n",
-                 options.media.c_str(), outcome.endedEarlyReason.c_str());
+                 media.name.c_str(), outcome.endedEarlyReason.c_str());
   }
 
   if (options.launch) {
     control.SetLaunchSite(options.launch->longitude, options.launch->latitude,
                           options.launch->altitude);
   }
-  const int status = WriteOutputs(options, control);
+  int status = WriteOutputs(options, control);
+  if (options.nmea) {
+    // Written while decoding; a full disk shows only now.
+    ComPtr<IQuorvexNmea> nmea;
+    HRESULT written = S_OK;
+    if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) nmea->GetNmeaFile(nullptr, &written);
+    if (FAILED(written)) {
+      status = Fail(ExitStatus::kOutputFailed, "--nmea " + options.nmea->string() +
+                                                   ": cannot be written: " + ReasonOf(written));
+    }
+  }
   const std::string text =
-      options.json ? report::Json(control) : report::Summary(control, options.media.string());
+      options.json ? report::Json(control) : report::Summary(control, media.name);
   std::fputs(text.c_str(), stdout);
   return status;
 }

@@ -14,6 +14,9 @@ struct DecodeSettings {
   // The length the file's own header states, where GStreamer would not
   // tell that the file falls short of it.
   std::optional<double> statedSeconds;
+  // A pipe or standard input to decode as a stream instead of the file;
+  // it stays the caller's.
+  int streamFd = -1;
 };
 
 struct DecodeOutcome {

@@ -40,6 +40,12 @@ Options:
   -h, --help             print this text
   --version              print the program's version
 
+MEDIA_FILE may be "-" for standard input, or a named pipe: both are decoded
+as the data streams in. Outputs follow symbolic links to the file they name;
+devices and pipes (/dev/null, a terminal) are written in place, other files
+replaced in one step. An output that is the recording itself or another
+output of the same run is refused.
+
 A progress bar is shown on stderr when stderr is a terminal. A file that ends
 before its stated length (a recording cut short) is decoded as far as it goes
 and reported as ended early; that is not an error.
@@ -48,10 +54,12 @@ Exit status:
   0  decoded (possibly ended early)
   1  the decoder cannot be created (not registered, or --library unusable)
   2  usage error
-  3  MEDIA_FILE is missing, unreadable or not a media file
+  3  MEDIA_FILE is missing, unreadable or not a media file, or nothing
+     arrives on the stream
   4  MEDIA_FILE has no audio stream
   5  the decoder filter refuses the file's audio
-  6  an output file cannot be written, or the --nmea file is locked
+  6  an output file cannot be written, is MEDIA_FILE or another output, or
+     the --nmea file is locked
 )";
 
 namespace {

@@ -39,19 +39,14 @@ QString FormatCode(const char* format, HRESULT code) {
   return QString::fromLatin1(text);
 }
 
+// Empty when the private folder cannot be used: the map files are then
+// written nowhere rather than somewhere others can read or plant links.
 std::u16string DefaultKmlFolder() {
-  if (const auto folder = PrivateTempFolder()) {
-    std::u16string path = folder->u16string();
-    if (path.empty() || path.back() != u'/') path += u'/';
-    return path;
-  }
-  // Without a usable temporary folder the files go to the root of the
-  // system drive, where writing usually fails and each write is skipped.
-#ifdef _WIN32
-  return u"C:\\";
-#else
-  return u"/";
-#endif
+  const auto folder = PrivateTempFolder();
+  if (!folder) return {};
+  std::u16string path = folder->u16string();
+  if (path.empty() || path.back() != u'/') path += u'/';
+  return path;
 }
 
 // The plane icons: beside an installed program, else in the source tree
@@ -152,6 +147,13 @@ bool CVistaroPlayerDlg::OnInitDialog() {
 
   savedClientRect_ = rect();
   if (QWidget* load = GetDlgItem(IDC_LOAD)) load->setFocus();
+
+  if (std::string why; kmlFolder_.empty() && !PrivateTempFolder(&why)) {
+    ShowMessage(QStringLiteral("The private folder for the map and NMEA files cannot be used:\n") +
+                    QString::fromStdString(why) +
+                    QStringLiteral("\nNo KML or NMEA file is written; everything else works."),
+                QStringLiteral("VistaroViewer"), ui::MessageIcon::kWarning);
+  }
   return true;
 }
 
@@ -262,6 +264,7 @@ void CVistaroPlayerDlg::OpenFile(const QString& path) {
   playing_ = true;
   recent_.Add(path);
   SaveView();
+  StartRecordingCycle();
   SetTimer(kRefreshTimer, kRefreshPeriodMs);
   ShowControl(IDC_PLAY, false);
   EnableControl(IDC_PAUSE, true);
@@ -274,6 +277,16 @@ void CVistaroPlayerDlg::OnPlay() {
   ShowControl(IDC_PLAY, false);
   ShowControl(IDC_PAUSE, true);
   playing_ = !liveCapture_;
+  // Play at the end plays the recording again; the decoder does not take
+  // the flight in twice.
+  if (playbackComplete_) {
+    playbackComplete_ = false;
+    if (IMediaSeeking* seeking = graph_->MediaSeeking()) {
+      LONGLONG start = 0;
+      seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
+                            AM_SEEKING_NoPositioning);
+    }
+  }
   if (IMediaControl* control = graph_->MediaControl()) control->Run();
 }
 
@@ -285,6 +298,14 @@ void CVistaroPlayerDlg::OnPause() {
 }
 
 void CVistaroPlayerDlg::OnLiveCapture() {
+  const bool started = SUCCEEDED(graph_->StartLiveCapture());
+  // The graph was emptied either way: no recording plays any more.
+  playing_ = false;
+  StartRecordingCycle();
+  ApplyTelemetryRate();
+  // Without an input the graph has said why; the window stays as it was,
+  // so the pilot can plug the cable in and press Live Capture again.
+  if (!started) return;
   ShowControl(IDC_PLAY, false);
   ShowControl(IDC_PAUSE, true);
   EnableControl(IDC_LIVE_CAPTURE, false);
@@ -296,15 +317,10 @@ void CVistaroPlayerDlg::OnLiveCapture() {
     const int outerWidth = separator->mapToGlobal(QPoint(0, 0)).x() - frameGeometry().x();
     setFixedWidth(std::max(1, outerWidth - frameWidth));
   }
-
-  playing_ = false;
-  if (SUCCEEDED(graph_->StartLiveCapture())) {
-    playbackComplete_ = false;
-    liveCapture_ = true;
-    liveClock_.start();
-    SetTimer(kRefreshTimer, kRefreshPeriodMs);
-  }
-  ApplyTelemetryRate();
+  playbackComplete_ = false;
+  liveCapture_ = true;
+  liveClock_.start();
+  SetTimer(kRefreshTimer, kRefreshPeriodMs);
 }
 
 void CVistaroPlayerDlg::OnSeek(int code, int position) {
@@ -333,6 +349,8 @@ void CVistaroPlayerDlg::ApplyTelemetryRate() {
 }
 
 std::u16string CVistaroPlayerDlg::KmlPath(std::u16string_view name) {
+  // A bare name would land in the working folder.
+  if (kmlFolder_.empty()) return {};
   return kmlFolder_ + std::u16string(name);
 }
 
@@ -340,6 +358,8 @@ void CVistaroPlayerDlg::RunRefreshCycle() {
   refresh_->Tick();
   UpdateTimeLabel();
 }
+
+void CVistaroPlayerDlg::StartRecordingCycle() { refresh_->BeginRecording(); }
 
 void CVistaroPlayerDlg::SetSeekSlider(int position) { SetPos(IDC_SEEK, position); }
 
@@ -385,13 +405,18 @@ int CVistaroPlayerDlg::PlaneIconSelection() { return GetCurSel(IDC_PLANE_ICON); 
 void CVistaroPlayerDlg::OnGraphNotify() {
   IMediaEventEx* events = graph_->MediaEvents();
   if (!events) return;
-  // The viewer takes no action on graph events; draining them keeps the
-  // queue short and tells a scripted run when the stream has ended.
+  // Only the end of the stream matters: the transport then offers Play,
+  // which starts the recording again. Draining the rest keeps the queue
+  // short.
   long code = 0;
   LONG_PTR first = 0;
   LONG_PTR second = 0;
   while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
-    if (code == EC_COMPLETE) playbackComplete_ = true;
+    if (code == EC_COMPLETE) {
+      playbackComplete_ = true;
+      ShowControl(IDC_PAUSE, false);
+      ShowControl(IDC_PLAY, true);
+    }
     events->FreeEventParams(code, first, second);
   }
 }
