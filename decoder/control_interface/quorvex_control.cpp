@@ -57,6 +57,7 @@ CQuorvexControl::~CQuorvexControl() = default;
 void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
   std::lock_guard guard(lock_);
   engine_.SetSampleRate(rate);
+  robust_.SetSampleRate(rate);
   timelineSlack_ = std::max<std::int64_t>(1, rate / 50);
 }
 
@@ -83,9 +84,16 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
     decodeFrom = static_cast<std::size_t>(behind) * stride;
     decodedUpTo_ = std::max(decodedUpTo_, position + frames);
   }
+  const bool robust = demodulator_.load(std::memory_order_relaxed) == kQuorvexDemodulatorRobust;
   for (std::size_t i = 0; i < whole; i += stride) {
     // Read before writing: output may alias input.
-    if (i >= decodeFrom) engine_.ProcessSample(input[i + offset]);
+    if (i >= decodeFrom) {
+      if (robust) {
+        robust_.ProcessSample(input[i + offset]);
+      } else {
+        engine_.ProcessSample(input[i + offset]);
+      }
+    }
     for (std::size_t k = i; k < i + stride; ++k)
       output[k] = static_cast<std::int16_t>(input[k] * kPassThroughGain);
   }
@@ -240,6 +248,28 @@ HRESULT CQuorvexControl::SetBitRate(int slotRate) {
   if (slotRate <= 0) return E_INVALIDARG;
   std::lock_guard guard(lock_);
   engine_.SetSlotRate(slotRate);
+  robust_.SetSlotRate(slotRate);
+  return S_OK;
+}
+
+void CQuorvexControl::FinishStream() {
+  std::lock_guard guard(lock_);
+  robust_.Flush();
+}
+
+HRESULT CQuorvexControl::SetDemodulator(int demodulator) {
+  if (demodulator != kQuorvexDemodulatorSeed && demodulator != kQuorvexDemodulatorRobust)
+    return E_INVALIDARG;
+  std::lock_guard guard(lock_);
+  // Audio the robust demodulator held from an earlier turn is not
+  // continuous with what comes next.
+  if (demodulator != demodulator_.exchange(demodulator)) robust_.Reset();
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetDemodulator(int* demodulator) {
+  if (!demodulator) return E_POINTER;
+  *demodulator = demodulator_.load();
   return S_OK;
 }
 

@@ -7,8 +7,10 @@
 #include <optional>
 
 #include "common/iquorvex.h"
+#include "common/iquorvex_demodulator.h"
 #include "common/iquorvex_nmea.h"
 #include "common/iquorvex_stream.h"
+#include "decoder/demodulator/robust_demodulator.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
 // IQuorvex over one decoder engine, plus the buffer loop that feeds it. The
@@ -21,7 +23,10 @@
 // stored. No file or device work happens under it (what a method writes is
 // copied first), apart from the NMEA lines of the fix being stored: a slow
 // disk or port must not stall the audio.
-class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexNmea {
+class CQuorvexControl : public IQuorvex,
+                        public IQuorvexStream,
+                        public IQuorvexNmea,
+                        public IQuorvexDemodulator {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
@@ -42,6 +47,9 @@ class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexN
   // before the furthest point decoded so far are passed on undecoded.
   void ProcessBuffer(const std::int16_t* input, std::int16_t* output, std::size_t values,
                      int channels, std::optional<std::int64_t> firstFrame = std::nullopt);
+  // The audio has ended: frames whose end was still awaited are read as
+  // far as they go.
+  void FinishStream();
   int AudioChannel() const { return audioChannel_.load(std::memory_order_relaxed); }
 
   // IQuorvex
@@ -83,6 +91,11 @@ class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexN
   HRESULT STDMETHODCALLTYPE SetRecordingTime(std::int64_t utcSeconds) override;
   HRESULT STDMETHODCALLTYPE GetNmeaFile(BSTR* path, HRESULT* openResult) override;
 
+  // IQuorvexDemodulator: both demodulators feed the same engine, so the
+  // histories, counters and side outputs carry on across a change.
+  HRESULT STDMETHODCALLTYPE SetDemodulator(int demodulator) override;
+  HRESULT STDMETHODCALLTYPE GetDemodulator(int* demodulator) override;
+
  protected:
   ~CQuorvexControl();
 
@@ -97,8 +110,18 @@ class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexN
                     float* altitude, float* altitudeAboveLaunch, float* distance,
                     int* numSats) const;
 
+  struct RobustSink final : IFrameSink {
+    explicit RobustSink(CDecodeEngineWithComms& e) : engine(e) {}
+    void OnFrame(std::span<const std::uint8_t> frame) override { engine.AcceptFrame(frame.data()); }
+    void OnLostFrame() override { engine.CountLostFrame(); }
+    CDecodeEngineWithComms& engine;
+  };
+
   mutable std::mutex lock_;
   CDecodeEngineWithComms engine_;
+  RobustSink robustSink_{engine_};
+  CRobustDemodulator robust_{robustSink_};
+  std::atomic<int> demodulator_{kQuorvexDemodulatorSeed};
   std::atomic<int> audioChannel_{1};
   bool recordingTimeline_ = false;
   // One past the last sample frame of the recording decoded so far.

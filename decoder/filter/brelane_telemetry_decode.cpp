@@ -25,6 +25,8 @@ HRESULT BrelaneTelemetryDecode::NonDelegatingQueryInterface(REFIID iid, void** o
   if (iid == IID_IQuorvex) return GetInterface(static_cast<IQuorvex*>(this), object);
   if (iid == IID_IQuorvexStream) return GetInterface(static_cast<IQuorvexStream*>(this), object);
   if (iid == IID_IQuorvexNmea) return GetInterface(static_cast<IQuorvexNmea*>(this), object);
+  if (iid == IID_IQuorvexDemodulator)
+    return GetInterface(static_cast<IQuorvexDemodulator*>(this), object);
   return CTransformFilter::NonDelegatingQueryInterface(iid, object);
 }
 
@@ -97,4 +99,9 @@ HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* out
   ProcessBuffer(reinterpret_cast<const std::int16_t*>(in), reinterpret_cast<std::int16_t*>(out),
                 values, inputChannels_, firstFrame);
   return output->SetActualDataLength(bytes);
+}
+
+HRESULT BrelaneTelemetryDecode::EndOfStream() {
+  FinishStream();
+  return S_OK;
 }

@@ -31,6 +31,7 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
   HRESULT GetMediaType(int position, CMediaType* mediaType) override;
   HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType* mediaType) override;
   HRESULT Transform(IMediaSample* input, IMediaSample* output) override;
+  HRESULT EndOfStream() override;
 
  private:
   explicit BrelaneTelemetryDecode(IUnknown* outer);

@@ -3,10 +3,13 @@
 #include <gst/gst.h>
 
 #include <iterator>
+#include <string_view>
 
 #include "common/iquorvex.h"
+#include "common/iquorvex_demodulator.h"
 #include "decoder/filter/brelane_telemetry_decode.h"
 #include "decoder/filter/quorvex_templates.h"
+#include "platform/com/com_ptr.h"
 #include "platform/filter/filter_server.h"
 
 #ifndef PACKAGE
@@ -35,6 +38,32 @@ const CFactoryTemplate kTemplates[] = {
      &DecoderSetup},
 };
 
+bool SetDemodulator(IUnknown* filter, const char* name) {
+  ComPtr<IQuorvexDemodulator> control;
+  if (FAILED(filter->QueryInterface(IID_IQuorvexDemodulator, control.PutVoid()))) return false;
+  const std::string_view n(name);
+  if (n != "seed" && n != "robust") return false;
+  return SUCCEEDED(
+      control->SetDemodulator(n == "seed" ? kQuorvexDemodulatorSeed : kQuorvexDemodulatorRobust));
+}
+
+const char* GetDemodulator(IUnknown* filter) {
+  ComPtr<IQuorvexDemodulator> control;
+  int value = kQuorvexDemodulatorSeed;
+  if (SUCCEEDED(filter->QueryInterface(IID_IQuorvexDemodulator, control.PutVoid())))
+    control->GetDemodulator(&value);
+  return value == kQuorvexDemodulatorRobust ? "robust" : "seed";
+}
+
+const TransformElementSetting kDemodulatorSetting = {
+    "demodulator",
+    "seed: the receiver recordings have always been decoded with; robust: matched filter, "
+    "clock recovery and hum removal, for noisy, off-rate and lossily recorded signals",
+    "seed",
+    &SetDemodulator,
+    &GetDemodulator,
+};
+
 gboolean PluginInit(GstPlugin* plugin) { return RegisterTransformElement(plugin, kQuorvexElement); }
 
 }  // namespace
@@ -52,6 +81,7 @@ const TransformElementInfo kQuorvexElement = {
     &CLSID_Quorvex,
     &DllGetClassObject,
     "S16LE",
+    &kDemodulatorSetting,
 };
 
 std::span<const CFactoryTemplate> QuorvexTemplates() { return kTemplates; }

@@ -45,7 +45,7 @@ struct TransformElementClass {
   const TransformElementInfo* info;
 };
 
-enum { PROP_0, PROP_FILTER };
+enum { PROP_0, PROP_FILTER, PROP_SETTING };
 
 GstStaticPadTemplate sinkTemplate =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-raw"));
@@ -115,7 +115,25 @@ void Finalize(GObject* object) {
   G_OBJECT_CLASS(parentClass)->finalize(object);
 }
 
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+  const TransformElementSetting* setting = Info(object).setting;
+  if (id != PROP_SETTING || !setting) {
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    return;
+  }
+  const char* text = g_value_get_string(value);
+  IUnknown* owner = State(object).owner.Get();
+  if (!owner || !text || !setting->set(owner, text))
+    g_warning("%s: the %s property cannot be set to \"%s\"", GST_ELEMENT_NAME(object),
+              setting->name, text ? text : "(null)");
+}
+
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+  if (id == PROP_SETTING && Info(object).setting) {
+    IUnknown* owner = State(object).owner.Get();
+    g_value_set_string(value, owner ? Info(object).setting->get(owner) : nullptr);
+    return;
+  }
   if (id != PROP_FILTER) {
     G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     return;
@@ -301,6 +319,13 @@ GstFlowReturn Transform(GstBaseTransform* trans, GstBuffer* input, GstBuffer* ou
   return GST_FLOW_OK;
 }
 
+gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
+  ElementState& state = State(trans);
+  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS && state.filter)
+    Guarded([&] { return state.filter->EndOfStream(); });
+  return parentClass->sink_event(trans, event);
+}
+
 void ClassInit(gpointer klass, gpointer classData) {
   const auto* info = static_cast<const TransformElementInfo*>(classData);
   static_cast<TransformElementClass*>(klass)->info = info;
@@ -315,6 +340,13 @@ void ClassInit(gpointer klass, gpointer classData) {
       g_param_spec_pointer(info->propertyName, info->propertyName,
                            "The filter's IUnknown, with a reference the reader must Release",
                            static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+  if (const TransformElementSetting* setting = info->setting) {
+    objectClass->set_property = SetProperty;
+    g_object_class_install_property(
+        objectClass, PROP_SETTING,
+        g_param_spec_string(setting->name, setting->name, setting->blurb, setting->defaultValue,
+                            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+  }
 
   auto* elementClass = GST_ELEMENT_CLASS(klass);
   gst_element_class_set_static_metadata(elementClass, info->longName, info->klass,
@@ -330,6 +362,7 @@ void ClassInit(gpointer klass, gpointer classData) {
   transformClass->decide_allocation = DecideAllocation;
   transformClass->prepare_output_buffer = PrepareOutputBuffer;
   transformClass->transform = Transform;
+  transformClass->sink_event = SinkEvent;
   transformClass->passthrough_on_same_caps = FALSE;
 }
 

@@ -368,6 +368,16 @@ TEST_F(DecodeTool, DecodesAtTheChosenRateOnly) {
   EXPECT_EQ(ParseState(Decode({"--json", wav.string()}).out).good, 0);
 }
 
+TEST_F(DecodeTool, TheRobustDemodulatorFollowsAnOffRateTransmitter) {
+  Recording recording = Record(6);
+  recording.options.link.clockErrorPercent = 1;
+  recording.samples = RenderSignal(recording.flight, recording.options);
+  const fs::path wav = WriteWav("fast-clock.wav", recording);
+  EXPECT_EQ(ParseState(Decode({"--demodulator", "robust", "--json", wav.string()}).out).good,
+            recording.Frames());
+  EXPECT_EQ(ParseState(Decode({"--json", wav.string()}).out).good, 0);
+}
+
 TEST_F(DecodeTool, EightBitAudioIsConvertedAndDecoded) {
   const Recording recording = Record(6, ChannelLayout::kMono);
   const fs::path media = Transcode(WriteWav("flight.wav", recording), "u8.wav",
@@ -778,6 +788,7 @@ TEST_F(BadInput, UsageErrorsGiveStatusTwo) {
       {f, f},
       {"--rate", "medium", f},
       {"--channel", "centre", f},
+      {"--demodulator", "best", f},
       {"--launch", "7.1,46.8", f},
       {"--launch", "7.1,46.8,x", f},
       {"--launch", "7.1,95,400", f},

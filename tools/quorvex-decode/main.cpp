@@ -18,6 +18,7 @@
 
 #include "common/history_csv.h"
 #include "common/iquorvex.h"
+#include "common/iquorvex_demodulator.h"
 #include "common/iquorvex_nmea.h"
 #include "platform/com/bstr.h"
 #include "platform/com/co_create.h"
@@ -107,6 +108,15 @@ int CreateDecoder(const DecodeOptions& options, Decoder& decoder, std::string& e
   if (FAILED(hr = decoder.object.As(IID_IQuorvex, decoder.control))) {
     error = "the decoder object has no IQuorvex interface (hr=" + Hex(hr) + ")";
     return ToInt(ExitStatus::kDecoderUnavailable);
+  }
+  if (options.robust) {
+    ComPtr<IQuorvexDemodulator> demodulator;
+    if (FAILED(hr = decoder.object.As(IID_IQuorvexDemodulator, demodulator)) ||
+        FAILED(hr = demodulator->SetDemodulator(kQuorvexDemodulatorRobust))) {
+      error = "the decoder offers no robust demodulator (hr=" + Hex(hr) +
+              "); it may be older than this program";
+      return ToInt(ExitStatus::kDecoderUnavailable);
+    }
   }
   ComPtr<IGstElementHost> host;
   GstElement* element = nullptr;

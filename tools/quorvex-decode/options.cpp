@@ -26,6 +26,10 @@ Options:
                          (default norm)
   --channel left|right   the channel of two-channel audio that carries the
                          telemetry (default right)
+  --demodulator seed|robust
+                         seed (default): the receiver recordings have always
+                         been decoded with; robust: also decodes noisy, off-rate,
+                         humming and lossily recorded telemetry
   --launch LON,LAT,ALT   launch site in degrees east, degrees north and metres,
                          applied after decoding and before any output
   --csv FILE             write the packet history as CSV (the viewer's Export
@@ -174,6 +178,11 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       } else {
         return UsageError{"--channel must be left or right, not '" + std::string(value) + "'"};
       }
+    } else if (name == "--demodulator") {
+      if (value != "seed" && value != "robust") {
+        return UsageError{"--demodulator must be seed or robust, not '" + std::string(value) + "'"};
+      }
+      options.robust = value == "robust";
     } else if (name == "--launch") {
       options.launch = ParseLaunchSite(value);
       if (!options.launch) {

@@ -85,6 +85,7 @@ CVistaroPlayerDlg::CVistaroPlayerDlg(ui::IUiService& ui, Options options)
       options_(std::move(options)),
       kmlFolder_(DefaultKmlFolder()),
       rateStore_(options_.settingsPath),
+      robustStore_(options_.settingsPath),
       graphMessages_(std::make_unique<GraphMessages>(*this)),
       windowSettings_(options_.settingsPath),
       uplink_(ui, this),
@@ -169,11 +170,18 @@ void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
   recent->setEnabled(!recent_.Paths().isEmpty());
   menu.addSeparator();
   QAction* about = menu.addAction(QStringLiteral("&About VistaroPlayer..."));
+  QAction* robust = menu.addAction(QStringLiteral("&Robust decoding"));
+  robust->setCheckable(true);
+  robust->setChecked(robustStore_.Read());
   QAction* chosen = menu.exec(event->globalPos());
-  if (chosen == about)
+  if (chosen == about) {
     OnSysCommand(IDM_ABOUTBOX);
-  else if (chosen && chosen->data().isValid())
+  } else if (chosen == robust) {
+    robustStore_.Write(robust->isChecked());
+    ApplyRobustDecoding(graph_->DecoderFilter(), robust->isChecked());
+  } else if (chosen && chosen->data().isValid()) {
     LoadRecording(chosen->data().toString());
+  }
 }
 
 void CVistaroPlayerDlg::OnSysCommand(unsigned command) {
@@ -346,6 +354,8 @@ void CVistaroPlayerDlg::ApplyTelemetryRate() {
   const int index = GetCurSel(IDC_TELEMETRY_RATE);
   if (index >= 0 && index <= 2) quorvex->SetBitRate(kTelemetryRates[index]);
   rateStore_.Write(static_cast<std::uint32_t>(index));
+  // Here because every new decoder passes through: a file, a capture.
+  ApplyRobustDecoding(quorvex.Get(), robustStore_.Read());
 }
 
 std::u16string CVistaroPlayerDlg::KmlPath(std::u16string_view name) {

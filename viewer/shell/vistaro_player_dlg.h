@@ -19,6 +19,7 @@
 #include "viewer/maps/refresh_cycle.h"
 #include "viewer/shell/media_graph.h"
 #include "viewer/shell/recent_recordings.h"
+#include "viewer/shell/robust_decoding.h"
 #include "viewer/shell/telemetry_rate_store.h"
 #include "viewer/shell/video_area.h"
 #include "viewer/shell/window_settings.h"
@@ -151,6 +152,7 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   QRect savedClientRect_;
   std::u16string kmlFolder_;
   TelemetryRateStore rateStore_;
+  RobustDecodingStore robustStore_;
   std::unique_ptr<GraphMessages> graphMessages_;
   VideoAreaWidget* videoArea_ = nullptr;  // owned by the dialog as a child
   std::unique_ptr<MediaGraph> graph_;

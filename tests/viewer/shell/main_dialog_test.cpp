@@ -15,6 +15,7 @@
 #include <fstream>
 #include <thread>
 
+#include "common/iquorvex_demodulator.h"
 #include "common/user_folder.h"
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/testing/recording_ui_service.h"
@@ -188,6 +189,24 @@ TEST_F(MainDialogTest, StoredRateIsSelectedAndSentToEachNewDecoder) {
     EXPECT_EQ(dialog->GetDlgItemText(IDC_BAD_PACKETS), QStringLiteral("0")) << load;
   }
   EXPECT_EQ(StoredRate().toUInt(), 2u);
+}
+
+TEST_F(MainDialogTest, StoredRobustDecodingReachesEachNewDecoder) {
+  const media::File file = FastRateWav();
+  for (const bool robust : {false, true}) {
+    SetUp();
+    QSettings(settingsPath_, QSettings::IniFormat)
+        .setValue(QStringLiteral("RobustDecoding"), robust);
+    auto dialog = MakeDialog();
+    boxes_.fileAnswers.push_back(Path(file.path));
+    dialog->Click(IDC_LOAD);
+    ComPtr<IQuorvexDemodulator> choice;
+    ASSERT_EQ(dialog->Decoder().As(IID_IQuorvexDemodulator, choice), S_OK);
+    int demodulator = -1;
+    choice->GetDemodulator(&demodulator);
+    EXPECT_EQ(demodulator, robust ? kQuorvexDemodulatorRobust : kQuorvexDemodulatorSeed);
+    ASSERT_TRUE(PlayToEnd(*dialog));
+  }
 }
 
 TEST_F(MainDialogTest, OutOfRangeOrMissingRatesSelectNothingAndStoreMinusOne) {
