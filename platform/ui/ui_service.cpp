@@ -3,8 +3,12 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStringList>
+#include <cstdio>
+#include <memory>
 
 namespace ui {
 
@@ -12,20 +16,32 @@ QString QtFileFilter(const QString& frameworkFilter) {
   const QStringList parts = frameworkFilter.split(QLatin1Char('|'));
   QStringList filters;
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    const QString description = parts[i].trimmed();
+    QString description = parts[i].trimmed();
     if (description.isEmpty()) break;
+    QStringList given;
     QStringList patterns;
     for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-      const QString trimmed = pattern.trimmed();
+      given << pattern.trimmed();
       // "*.*" means every file, including those without a dot.
-      patterns << (trimmed == QStringLiteral("*.*") ? QStringLiteral("*") : trimmed);
+      patterns << (given.back() == QStringLiteral("*.*") ? QStringLiteral("*") : given.back());
     }
-    // Qt reads the patterns from the last parentheses of a filter, so
-    // a description that shows its own is given the real list after it.
+    // Qt reads the patterns from the last parentheses of a filter. A
+    // description that ends in its own list loses it, so that no pattern
+    // shows twice; any other is followed by the real list.
+    const qsizetype open = description.lastIndexOf(QLatin1Char('('));
+    if (description.endsWith(QLatin1Char(')')) && open > 0) {
+      QStringList shown;
+      for (const QString& pattern :
+           description.mid(open + 1, description.size() - open - 2).split(QLatin1Char(';')))
+        shown << pattern.trimmed();
+      if (shown == given) description = description.left(open).trimmed();
+    }
     filters << QStringLiteral("%1 (%2)").arg(description, patterns.join(QLatin1Char(' ')));
   }
   return filters.join(QStringLiteral(";;"));
 }
+
+bool HeadlessDisplay() { return QGuiApplication::platformName() == QStringLiteral("offscreen"); }
 
 QString ApplicationName() {
   const QString name = QCoreApplication::applicationName();
@@ -51,28 +67,70 @@ int QtUiService::MessageBox(QWidget* owner, const QString& text, const QString& 
     case MessageIcon::kNone:
       break;
   }
+  if (HeadlessDisplay()) {
+    std::fprintf(stderr, "%s: %s\n", caption.toLocal8Bit().constData(),
+                 text.toLocal8Bit().constData());
+    return IDOK;
+  }
   QMessageBox box(qtIcon, caption, text, QMessageBox::Ok, owner);
   box.exec();
   return IDOK;
 }
 
+bool QtUiService::AskYesNo(QWidget* owner, const QString& text, const QString& caption) {
+  if (HeadlessDisplay()) {
+    std::fprintf(stderr, "%s: %s [Yes]\n", caption.toLocal8Bit().constData(),
+                 text.toLocal8Bit().constData());
+    return true;
+  }
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> QtUiService::GetOpenFileName(QWidget* owner, const QString& filter) {
-  const QString path =
-      QFileDialog::getOpenFileName(owner, QString(), QString(), QtFileFilter(filter));
-  if (path.isEmpty()) return std::nullopt;
-  return path;
+  QFileDialog dialog(owner, QString(), LastFolder(), QtFileFilter(filter));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  RememberFolderOf(dialog.selectedFiles().front());
+  return dialog.selectedFiles().front();
 }
 
 std::optional<QString> QtUiService::GetSaveFileName(QWidget* owner, const QString& fileName,
                                                     const QString& defaultExtension,
                                                     const QString& filter) {
-  QFileDialog dialog(owner, QString(), QString(), QtFileFilter(filter));
+  QFileDialog dialog(owner, QString(), LastFolder(), QtFileFilter(filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   if (!defaultExtension.isEmpty()) dialog.setDefaultSuffix(defaultExtension);
   if (!fileName.isEmpty()) dialog.selectFile(fileName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  RememberFolderOf(dialog.selectedFiles().front());
   return dialog.selectedFiles().front();
+}
+
+namespace {
+
+const QString kLastFolder = QStringLiteral("LastFolder");
+
+std::unique_ptr<QSettings> OpenSettings(const QString& path) {
+  if (path.isEmpty()) return std::make_unique<QSettings>();
+  return std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
+
+}  // namespace
+
+QString QtUiService::LastFolder() const {
+  const QString folder = OpenSettings(settingsPath_)->value(kLastFolder).toString();
+  // A folder that has gone since is no place to start.
+  return QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void QtUiService::RememberFolderOf(const QString& path) const {
+  const auto settings = OpenSettings(settingsPath_);
+  settings->setValue(kLastFolder, QFileInfo(path).absolutePath());
+  settings->sync();
 }
 
 }  // namespace ui

@@ -23,6 +23,8 @@ class IUiService {
   // Returns once the box is dismissed, with IDOK.
   virtual int MessageBox(QWidget* owner, const QString& text, const QString& caption,
                          MessageIcon icon) = 0;
+  // A question with Yes and No; true for Yes.
+  virtual bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) = 0;
   // `filter` is in the framework's form "Description|patterns|...|" with
   // patterns separated by ';'. Empty when the user cancels.
   virtual std::optional<QString> GetOpenFileName(QWidget* owner, const QString& filter) = 0;
@@ -31,20 +33,38 @@ class IUiService {
                                                  const QString& filter) = 0;
 };
 
-// The real boxes.
+// The real boxes. Where there is no screen to show them on (Qt's offscreen
+// platform) a box is written to standard error instead and a question is
+// answered Yes, so that a run without a display never waits for a click.
+// File dialogs open in the folder of the file last chosen in any of them,
+// kept as "LastFolder" in the settings file `settingsPath` (empty: the
+// application's own settings).
 class QtUiService final : public IUiService {
  public:
+  explicit QtUiService(QString settingsPath = {}) : settingsPath_(std::move(settingsPath)) {}
   int MessageBox(QWidget* owner, const QString& text, const QString& caption,
                  MessageIcon icon) override;
+  bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) override;
   std::optional<QString> GetOpenFileName(QWidget* owner, const QString& filter) override;
   std::optional<QString> GetSaveFileName(QWidget* owner, const QString& fileName,
                                          const QString& defaultExtension,
                                          const QString& filter) override;
+
+ private:
+  QString LastFolder() const;
+  void RememberFolderOf(const QString& path) const;
+
+  QString settingsPath_;
 };
 
 // "Text (*.a;*.b)|*.a;*.b|All (*.*)|*.*||" -> "Text (*.a *.b);;All (*)" in
 // the order given; patterns keep their own spelling (stray spaces dropped).
+// A description that already ends in its own pattern list is not given a
+// second one.
 QString QtFileFilter(const QString& frameworkFilter);
+
+// True where boxes cannot be seen: Qt's offscreen platform.
+bool HeadlessDisplay();
 
 // The caption of the framework's own boxes (invalid numbers and the like).
 QString ApplicationName();

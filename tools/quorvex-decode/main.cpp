@@ -247,6 +247,12 @@ int Run(const DecodeOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::puts("quorvex-decode " VISTARO_VERSION);
+      return ToInt(ExitStatus::kOk);
+    }
+  }
   const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
   if (std::holds_alternative<HelpRequested>(parsed)) {
     std::fputs(kHelpText, stdout);

@@ -42,6 +42,7 @@ Options:
                          the summary
   --realtime             decode at playback speed
   -h, --help             print this text
+  --version              print the program's version
 
 MEDIA_FILE may be "-" for standard input, or a named pipe: both are decoded
 as the data streams in. Outputs follow symbolic links to the file they name;

@@ -82,6 +82,7 @@ Options:
   --dc N                 add a constant offset of N sample units (-32767..32767)
   -o OUT.wav             the file to write (required)
   -h, --help             print this text
+  --version              print the program's version
 
 On success it prints the number of frames of each type it wrote:
   position frames: N
@@ -243,6 +244,10 @@ int Run(const std::vector<std::string_view>& args) {
   for (std::string_view arg : args) {
     if (arg == "-h" || arg == "--help") {
       PrintHelp();
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "quorvex-encode " VISTARO_VERSION "\n";
       return 0;
     }
   }

@@ -15,6 +15,10 @@ int main(int argc, char** argv) {
   bool unregister = false;
   const char* library = nullptr;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("regsvr " VISTARO_VERSION "\n");
+      return 0;
+    }
     if (std::strcmp(argv[i], "-u") == 0) {
       unregister = true;
     } else if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {

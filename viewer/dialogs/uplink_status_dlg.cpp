@@ -62,9 +62,9 @@ ui::DialogTemplate CUplinkStatusDlg::MakeTemplate() {
 }
 
 bool CUplinkStatusDlg::OnInitDialog() {
-  // The exchange below reads the box, so the starting sensitivity is put
-  // there first rather than into the member.
-  SetDlgItemText(IDC_RX_SENSITIVITY, QStringLiteral("-100"));
+  // The exchange below reads the box, so the starting sensitivity (the
+  // one remembered from the last run, -100 at first) is put there first.
+  SetDlgItemText(IDC_RX_SENSITIVITY, QString::number(rxSensitivity));
   ui::CDialog::OnInitDialog();
   for (QSlider* bar : channelBars) {
     if (bar != nullptr) bar->setRange(0, kChannelMax);

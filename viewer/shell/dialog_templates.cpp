@@ -28,10 +28,10 @@ ui::DialogTemplate MainDialogTemplate() {
   auto& c = t.controls;
   c.push_back(ControlTemplate(IDC_VIDEO_AREA, ControlKind::kPicture, {}, 179, 7, 493, 318)
                   .Image(QString::fromLatin1(kVideoAreaPicture)));
-  c.push_back(Button(IDC_PLAY, "Play", 7, 323, 68, 24, ui::kHidden).Image(kPlayIcon));
-  c.push_back(Button(IDC_PAUSE, "Pause", 7, 323, 68, 24, ui::kDisabled).Image(kPauseIcon));
-  c.push_back(Button(IDC_LOAD, "Load", 7, 291, 68, 24, ui::kDefaultButton).Image(kOpenIcon));
-  c.push_back(Button(IDC_LIVE_CAPTURE, "Live Capture", 85, 323, 68, 24));
+  c.push_back(Button(IDC_PLAY, "&Play", 7, 323, 68, 24, ui::kHidden).Image(kPlayIcon));
+  c.push_back(Button(IDC_PAUSE, "P&ause", 7, 323, 68, 24, ui::kDisabled).Image(kPauseIcon));
+  c.push_back(Button(IDC_LOAD, "&Load", 7, 291, 68, 24, ui::kDefaultButton).Image(kOpenIcon));
+  c.push_back(Button(IDC_LIVE_CAPTURE, "Live &Capture", 85, 323, 68, 24));
   c.push_back(ControlTemplate(IDC_SEEK, ControlKind::kHorizontalSlider, {}, 179, 332, 493, 15)
                   .Range(0, 100));
   c.push_back(Label("Range", 7, 205, 68));
@@ -47,36 +47,39 @@ ui::DialogTemplate MainDialogTemplate() {
   c.push_back(
       ControlTemplate(IDC_BAD_PACKETS, ControlKind::kEdit, {}, 16, 44, 59, 12, ui::kReadOnly));
   c.push_back(ControlTemplate(IDC_SWAP_AUDIO, ControlKind::kCheckBox,
-                              QStringLiteral("Swap Left/Right Audio"), 7, 63, 68, 18));
+                              QStringLiteral("S&wap Left/Right Audio"), 7, 63, 68, 18));
   c.push_back(Label("Telemetry Rate", 7, 87, 67));
   c.push_back(ControlTemplate(IDC_TELEMETRY_RATE, ControlKind::kComboBox, {}, 7, 96, 67, 15)
                   .Items({QStringLiteral("Slow"), QStringLiteral("Norm"), QStringLiteral("Fast")}));
-  c.push_back(Button(IDC_SHOW_UPLINK, "Show Uplink\nStatus", 7, 119, 68, 22));
-  c.push_back(Button(IDC_SHOW_POSITIONAL, "Show Positional\nStatus", 7, 148, 68, 22));
-  c.push_back(Button(IDC_SHOW_BATTERY, "Show Battery\nStatus", 7, 177, 68, 22));
-  c.push_back(Button(IDC_LOS_CALCULATOR, "LOS Calculator", 7, 256, 68, 24));
+  c.push_back(Button(IDC_SHOW_UPLINK, "Show &Uplink\nStatus", 7, 119, 68, 22));
+  c.push_back(Button(IDC_SHOW_POSITIONAL, "Show P&ositional\nStatus", 7, 148, 68, 22));
+  c.push_back(Button(IDC_SHOW_BATTERY, "Show &Battery\nStatus", 7, 177, 68, 22));
+  c.push_back(Button(IDC_LOS_CALCULATOR, "LOS Calcula&tor", 7, 256, 68, 24));
   c.push_back(Label("Google Link", 93, 8, 68));
-  c.push_back(Button(IDC_GOOGLE_LINK, "Google Link\nOff", 93, 17, 68, 19,
+  c.push_back(Button(IDC_GOOGLE_LINK, "Google Link\nO&ff", 93, 17, 68, 19,
                      ui::kDefaultButton | ui::kDisabled));
-  c.push_back(Button(IDC_PILOTS_EYE, "Pilot's Eye\nView", 85, 40, 68, 24));
-  c.push_back(Button(IDC_MOVING_MAP_STATIC, "Moving Map\nStatic Camera", 85, 67, 68, 24));
-  c.push_back(Button(IDC_MOVING_MAP_MOVING, "Moving Map\nMoving Camera", 85, 95, 68, 24));
+  c.push_back(Button(IDC_PILOTS_EYE, "Pilot's &Eye\nView", 85, 40, 68, 24));
+  c.push_back(Button(IDC_MOVING_MAP_STATIC, "Moving Map\n&Static Camera", 85, 67, 68, 24));
+  c.push_back(Button(IDC_MOVING_MAP_MOVING, "Moving Map\nMoving Ca&mera", 85, 95, 68, 24));
   c.push_back(Label("Plane Icon", 85, 122, 67));
   c.push_back(ControlTemplate(IDC_PLANE_ICON, ControlKind::kComboBox, {}, 85, 131, 67, 15)
                   .Items({QStringLiteral("EasyStar"), QStringLiteral("EasyGlider"),
                           QStringLiteral("Cularis"), QStringLiteral("FunJet"),
                           QStringLiteral("Generic"), QStringLiteral("Zephyr")}));
   c.push_back(ControlTemplate(IDC_SHOW_GROUND_TRACK, ControlKind::kCheckBox,
-                              QStringLiteral("Show Ground\nTrack"), 85, 144, 76, 18));
+                              QStringLiteral("Show &Ground\nTrack"), 85, 144, 76, 18));
   c.push_back(Label("Plot", 85, 163, 67));
   c.push_back(ControlTemplate(IDC_PLOT, ControlKind::kComboBox, {}, 85, 172, 67, 15)
                   .Items({QStringLiteral("Ground Track"), QStringLiteral("Altitude"),
                           QStringLiteral("RSSI"), QStringLiteral("Lost Packets"),
                           QStringLiteral("Link Quality"), QStringLiteral("GPS Sat Count")}));
-  c.push_back(Button(IDC_CLEAR_KML, "Clear\nKML File", 85, 194, 68, 24));
-  c.push_back(Button(IDC_EXPORT_HISTORY, "Export\nHistory", 85, 225, 68, 24));
-  c.push_back(Button(IDC_EXPORT_KML, "Export KML\nFile", 85, 256, 68, 24));
+  c.push_back(Button(IDC_CLEAR_KML, "Clea&r\nKML File", 85, 194, 68, 24));
+  c.push_back(Button(IDC_EXPORT_HISTORY, "Export\n&History", 85, 225, 68, 24));
+  c.push_back(Button(IDC_EXPORT_KML, "Export &KML\nFile", 85, 256, 68, 24));
   c.push_back(Button(IDC_EXCEL_PROBE, "Button1", 158, 233, 16, 22, ui::kHidden));
+  // Added to the original layout in free space left of the separator, so
+  // that it stays in view in the narrow window of a live capture.
+  c.push_back(ControlTemplate(IDC_TIME_LABEL, ControlKind::kStatic, {}, 85, 305, 78, 10));
   c.push_back(ControlTemplate(IDC_SEPARATOR, ControlKind::kEtchedVerticalLine, {}, 165, 7, 3, 310));
   return t;
 }

@@ -26,12 +26,17 @@ constexpr char kNoInputMessage[] =
     "No audio input found: connect the video receiver's audio output to the line input, then "
     "press Live Capture again.";
 
+// The ASF family is known by the file's own extension, in any case; the
+// folders it lies in say nothing about it.
 bool IsAsfPath(const std::u16string& path) {
-  std::u16string lower = path;
-  for (char16_t& c : lower) {
+  const std::size_t slash = path.find_last_of(u"/\\");
+  const std::size_t dot = path.rfind(u'.');
+  if (dot == std::u16string::npos || (slash != std::u16string::npos && dot < slash)) return false;
+  std::u16string extension = path.substr(dot);
+  for (char16_t& c : extension) {
     if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
   }
-  return lower.find(u".asf") != std::u16string::npos;
+  return extension == u".asf" || extension == u".wmv" || extension == u".wma";
 }
 
 bool IsAudioRendererName(std::u16string_view name) {

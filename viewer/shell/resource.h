@@ -42,6 +42,7 @@ inline constexpr int IDC_LOS_CALCULATOR = 1034;
 inline constexpr int IDC_EXPORT_HISTORY = 1035;
 inline constexpr int IDC_TELEMETRY_RATE = 1036;
 inline constexpr int IDC_EXCEL_PROBE = 1038;
+inline constexpr int IDC_TIME_LABEL = 1039;
 
 // Where the resources live in the program's resource tree.
 inline constexpr const char* kAppIcon48 = ":/icons/app-48.png";

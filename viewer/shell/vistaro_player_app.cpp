@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
+#include <string_view>
 
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/ui_service.h"
@@ -43,6 +44,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         line.error = QStringLiteral("--quit-after needs a number of seconds");
     } else if (argument == QStringLiteral("--help") || argument == QStringLiteral("-h")) {
       line.help = true;
+    } else if (argument == QStringLiteral("--version")) {
+      line.version = true;
     } else if (argument.startsWith(QLatin1Char('-')) && argument != QStringLiteral("-")) {
       line.error = QStringLiteral("unknown option %1").arg(argument);
     } else if (line.file.isEmpty()) {
@@ -69,8 +72,11 @@ QString CommandLineHelp() {
       "                     to scan a long flight\n"
       "  --exit-at-end      quit when the recording has played to its end\n"
       "  --print-readouts   print the read-outs to standard output while running\n"
-      "  --quit-after S     quit after S seconds\n");
+      "  --quit-after S     quit after S seconds\n"
+      "  --version          print the program's version\n");
 }
+
+QString VersionText() { return QStringLiteral("vistaro-player " VISTARO_VERSION); }
 
 namespace {
 
@@ -121,16 +127,25 @@ void StartFromCommandLine(CVistaroPlayerDlg& dialog, const CommandLine& line) {
 }
 
 int CVistaroPlayerApp::Run(int argc, char** argv) {
+  // Answered before there is any window, so that they need no display.
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--version") {
+      std::printf("%s\n", VersionText().toLocal8Bit().constData());
+      return 0;
+    }
+    if (argument == "--help" || argument == "-h") {
+      std::printf("%s", CommandLineHelp().toLocal8Bit().constData());
+      return 0;
+    }
+  }
+
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VistaroPlayer"));
   QApplication::setOrganizationName(QStringLiteral("Aviquent"));
-  QApplication::setApplicationVersion(QStringLiteral("1.13"));
+  QApplication::setApplicationVersion(QStringLiteral(VISTARO_VERSION));
 
   const CommandLine line = ParseCommandLine(QApplication::arguments());
-  if (line.help) {
-    std::printf("%s", CommandLineHelp().toLocal8Bit().constData());
-    return 0;
-  }
   if (!line.error.isEmpty()) {
     std::fprintf(stderr, "vistaro-player: %s\n%s", line.error.toLocal8Bit().constData(),
                  CommandLineHelp().toLocal8Bit().constData());

@@ -14,7 +14,11 @@ struct CommandLine {
   double quitAfterSeconds = 0;   // 0: no limit
   QString error;                 // set when the line does not parse
   bool help = false;
+  bool version = false;
 };
+
+// "vistaro-player 1.13": the program and its version.
+QString VersionText();
 
 CommandLine ParseCommandLine(const QStringList& arguments);
 QString CommandLineHelp();

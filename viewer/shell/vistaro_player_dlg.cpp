@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <cstdio>
 #include <map>
@@ -11,7 +12,6 @@
 #include "platform/com/utf.h"
 #include "viewer/dialogs/excel_probe.h"
 #include "viewer/dialogs/history_export.h"
-#include "viewer/dialogs/show_modeless.h"
 #include "viewer/shell/about_dlg.h"
 #include "viewer/shell/dialog_templates.h"
 #include "viewer/shell/resource.h"
@@ -22,7 +22,11 @@ static void InitViewerResources() { Q_INIT_RESOURCE(resources); }
 
 namespace {
 
+// The containers GStreamer plays here come first, so that a folder of
+// today's recordings does not look empty.
 const QString kLoadFilter = QStringLiteral(
+    "Flight recordings|*.mkv;*.mp4;*.mov;*.avi;*.ts;*.m2ts;*.mpg;*.mpeg;*.asf;*.wmv;*.wma;*.wav;"
+    "*.flac;*.ogg;*.mka;*.m4a|"
     "Audio//Video Files (*.asf;*.wmv;*.mpg;*.mpeg;*.wma)|*.asf;*.wmv; *.mpg; *.mpeg; *.wma| Media "
     "Player Files (*.wmv)|*.wmv|MPEG-2 Files (*.mpg)|*.mpg|All Files (*.*)|*.*||");
 
@@ -83,6 +87,7 @@ CVistaroPlayerDlg::CVistaroPlayerDlg(ui::IUiService& ui, Options options)
       rateStore_(options_.settingsPath),
       robustStore_(options_.settingsPath),
       graphMessages_(std::make_unique<GraphMessages>(*this)),
+      windowSettings_(options_.settingsPath),
       uplink_(ui, this),
       positional_(ui, this),
       battery_(ui, this),
@@ -137,6 +142,9 @@ bool CVistaroPlayerDlg::OnInitDialog() {
   const auto stored = rateStore_.Read();
   SetCurSel(IDC_TELEMETRY_RATE, stored && *stored <= 2 ? int(*stored) : -1);
   ApplyTelemetryRate();
+  RestoreView();
+  AddShortcuts();
+  setAcceptDrops(true);
 
   savedClientRect_ = rect();
   if (QWidget* load = GetDlgItem(IDC_LOAD)) load->setFocus();
@@ -153,15 +161,26 @@ bool CVistaroPlayerDlg::OnInitDialog() {
 void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
   // Stands in for the system menu where the desktop offers none.
   QMenu menu(this);
+  QMenu* recent = menu.addMenu(QStringLiteral("&Recent recordings"));
+  for (qsizetype i = 0; i < recent_.Paths().size(); ++i) {
+    const QString& path = recent_.Paths()[i];
+    recent->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QDir::toNativeSeparators(path)))
+        ->setData(path);
+  }
+  recent->setEnabled(!recent_.Paths().isEmpty());
+  menu.addSeparator();
   QAction* about = menu.addAction(QStringLiteral("&About VistaroPlayer..."));
   QAction* robust = menu.addAction(QStringLiteral("&Robust decoding"));
   robust->setCheckable(true);
   robust->setChecked(robustStore_.Read());
-  const QAction* chosen = menu.exec(event->globalPos());
-  if (chosen == about) OnSysCommand(IDM_ABOUTBOX);
-  if (chosen == robust) {
+  QAction* chosen = menu.exec(event->globalPos());
+  if (chosen == about) {
+    OnSysCommand(IDM_ABOUTBOX);
+  } else if (chosen == robust) {
     robustStore_.Write(robust->isChecked());
     ApplyRobustDecoding(graph_->DecoderFilter(), robust->isChecked());
+  } else if (chosen && chosen->data().isValid()) {
+    LoadRecording(chosen->data().toString());
   }
 }
 
@@ -180,9 +199,14 @@ void CVistaroPlayerDlg::OnCommand(int id) {
       {IDC_PLAY, [](CVistaroPlayerDlg& d) { d.OnPlay(); }},
       {IDC_PAUSE, [](CVistaroPlayerDlg& d) { d.OnPause(); }},
       {IDC_LIVE_CAPTURE, [](CVistaroPlayerDlg& d) { d.OnLiveCapture(); }},
-      {IDC_SHOW_UPLINK, [](CVistaroPlayerDlg& d) { ShowModeless(d.uplink_); }},
-      {IDC_SHOW_POSITIONAL, [](CVistaroPlayerDlg& d) { ShowModeless(d.positional_); }},
-      {IDC_SHOW_BATTERY, [](CVistaroPlayerDlg& d) { ShowModeless(d.battery_); }},
+      {IDC_SHOW_UPLINK,
+       [](CVistaroPlayerDlg& d) { d.ShowStatusWindow(d.uplink_, QStringLiteral("Uplink")); }},
+      {IDC_SHOW_POSITIONAL,
+       [](CVistaroPlayerDlg& d) {
+         d.ShowStatusWindow(d.positional_, QStringLiteral("Positional"));
+       }},
+      {IDC_SHOW_BATTERY,
+       [](CVistaroPlayerDlg& d) { d.ShowStatusWindow(d.battery_, QStringLiteral("Battery")); }},
       {IDC_GOOGLE_LINK, [](CVistaroPlayerDlg& d) { d.earth_->OnViewModeButton(ViewMode::Off); }},
       {IDC_PILOTS_EYE,
        [](CVistaroPlayerDlg& d) { d.earth_->OnViewModeButton(ViewMode::PilotsEye); }},
@@ -234,13 +258,20 @@ void CVistaroPlayerDlg::OnLoad() {
 }
 
 void CVistaroPlayerDlg::OpenFile(const QString& path) {
+  // Opening empties the graph, whatever it was capturing.
+  liveCapture_ = false;
+  playing_ = false;
   const HRESULT hr = graph_->OpenMediaFile(path.toStdU16String());
   if (FAILED(hr)) {
+    if (!QFileInfo(path).isFile()) recent_.Remove(path);
     ShowMessage(QStringLiteral("VistaroViewer"), FormatCode("Could not play video (0x%x)", hr),
                 ui::MessageIcon::kError);
     return;
   }
   playbackComplete_ = false;
+  playing_ = true;
+  recent_.Add(path);
+  SaveView();
   StartRecordingCycle();
   SetTimer(kRefreshTimer, kRefreshPeriodMs);
   ShowControl(IDC_PLAY, false);
@@ -253,6 +284,7 @@ void CVistaroPlayerDlg::OpenFile(const QString& path) {
 void CVistaroPlayerDlg::OnPlay() {
   ShowControl(IDC_PLAY, false);
   ShowControl(IDC_PAUSE, true);
+  playing_ = !liveCapture_;
   // Play at the end plays the recording again; the decoder does not take
   // the flight in twice.
   if (playbackComplete_) {
@@ -269,11 +301,14 @@ void CVistaroPlayerDlg::OnPlay() {
 void CVistaroPlayerDlg::OnPause() {
   ShowControl(IDC_PAUSE, false);
   ShowControl(IDC_PLAY, true);
+  playing_ = false;
   if (IMediaControl* control = graph_->MediaControl()) control->Stop();
 }
 
 void CVistaroPlayerDlg::OnLiveCapture() {
   const bool started = SUCCEEDED(graph_->StartLiveCapture());
+  // The graph was emptied either way: no recording plays any more.
+  playing_ = false;
   StartRecordingCycle();
   ApplyTelemetryRate();
   // Without an input the graph has said why; the window stays as it was,
@@ -291,6 +326,8 @@ void CVistaroPlayerDlg::OnLiveCapture() {
     setFixedWidth(std::max(1, outerWidth - frameWidth));
   }
   playbackComplete_ = false;
+  liveCapture_ = true;
+  liveClock_.start();
   SetTimer(kRefreshTimer, kRefreshPeriodMs);
 }
 
@@ -327,7 +364,10 @@ std::u16string CVistaroPlayerDlg::KmlPath(std::u16string_view name) {
   return kmlFolder_ + std::u16string(name);
 }
 
-void CVistaroPlayerDlg::RunRefreshCycle() { refresh_->Tick(); }
+void CVistaroPlayerDlg::RunRefreshCycle() {
+  refresh_->Tick();
+  UpdateTimeLabel();
+}
 
 void CVistaroPlayerDlg::StartRecordingCycle() { refresh_->BeginRecording(); }
 
@@ -391,14 +431,10 @@ void CVistaroPlayerDlg::OnGraphNotify() {
   }
 }
 
-void CVistaroPlayerDlg::OnCancel() {
-  ShutDown();
-  CDialog::OnCancel();
-}
-
 void CVistaroPlayerDlg::ShutDown() {
   if (shutDown_) return;
   shutDown_ = true;
+  SaveView();
   // Stop the clock before the stream so that no tick reads a graph that is
   // going away.
   KillTimer(kRefreshTimer);

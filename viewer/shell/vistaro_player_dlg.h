@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QRect>
 #include <memory>
@@ -17,16 +18,19 @@
 #include "viewer/maps/icon_server.h"
 #include "viewer/maps/refresh_cycle.h"
 #include "viewer/shell/media_graph.h"
+#include "viewer/shell/recent_recordings.h"
 #include "viewer/shell/robust_decoding.h"
 #include "viewer/shell/telemetry_rate_store.h"
 #include "viewer/shell/video_area.h"
+#include "viewer/shell/window_settings.h"
 
 // The viewer's one window: the transport controls, the read-outs, the map
 // and status buttons, and the video area, over the media graph.
 class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEarthHost {
  public:
   struct Options {
-    // Where the telemetry rate is kept; empty for the user's settings.
+    // Where the telemetry rate and the view are kept; empty for the user's
+    // settings.
     QString settingsPath;
     // Null for the platform's graph objects and registered components.
     IGraphServices* graphServices = nullptr;
@@ -44,6 +48,19 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   void OnLiveCapture();
   // Opens `path` as Load does once the user has chosen it.
   void OpenFile(const QString& path);
+  // Load without the file dialog, as a dropped file or a recent entry
+  // does: the full width back, then OpenFile.
+  void LoadRecording(const QString& path);
+  // The window's close box and Ctrl+Q: asks first while a live capture
+  // runs or a recording plays.
+  void OnCancel() override;
+  // Space, as the pilot presses it: Pause while playing, Play when paused.
+  void TogglePlayPause();
+  // Left and Right: moves the playback position by `seconds`.
+  void SeekBy(double seconds);
+  const RecentRecordings& Recent() const { return recent_; }
+  // The view as it would be remembered now.
+  RememberedView CurrentView() const;
   void ApplyTelemetryRate();
   // System commands; 0x0010 shows the About box.
   void OnSysCommand(unsigned command);
@@ -81,9 +98,11 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   void OnSelChange(int id) override;
   void OnHScroll(int id, int code, int position) override;
   void OnTimer(int id) override;
-  void OnCancel() override;
   QWidget* CreateControl(const ui::ControlTemplate& control) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   class GraphMessages;
@@ -119,6 +138,15 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   void OnGraphNotify();
   void ShutDown();
 
+  // The pilot's comforts: what is remembered between runs, the keyboard,
+  // the time label and the status windows' places.
+  void RestoreView();
+  void SaveView();
+  void AddShortcuts();
+  void UpdateTimeLabel();
+  void ShowStatusWindow(ui::CDialog& window, const QString& name);
+  bool FlightInProgress() const;
+
   Options options_;
   QIcon mainIcon_;
   QRect savedClientRect_;
@@ -131,6 +159,12 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   LONGLONG duration_ = 0;  // of the playing stream, in 100-ns units
   bool playbackComplete_ = false;
   bool shutDown_ = false;
+  bool liveCapture_ = false;  // the graph captures live
+  bool playing_ = false;      // a recording runs (not paused, not ended)
+  QElapsedTimer liveClock_;   // since the live capture started
+  WindowSettings windowSettings_;
+  RecentRecordings recent_;
+  std::map<QString, QPoint> statusPlaces_;  // remembered, until a window is shown
 
   KmlWriter trackWriter_;
   CUplinkStatusDlg uplink_;

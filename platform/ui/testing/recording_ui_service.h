@@ -31,6 +31,14 @@ class RecordingUiService final : public IUiService {
     messages.push_back({owner, text, caption, icon});
     return IDOK;
   }
+  // Recorded with kQuestion and answered from `answers`, Yes when empty.
+  bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) override {
+    questions.push_back({owner, text, caption, MessageIcon::kQuestion});
+    if (answers.empty()) return true;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
   std::optional<QString> GetOpenFileName(QWidget* owner, const QString& filter) override {
     fileDialogs.push_back({false, owner, {}, {}, filter});
     return NextAnswer();
@@ -43,6 +51,8 @@ class RecordingUiService final : public IUiService {
   }
 
   std::vector<Message> messages;
+  std::vector<Message> questions;
+  std::deque<bool> answers;
   std::vector<FileDialog> fileDialogs;
   std::deque<std::optional<QString>> fileAnswers;
 

@@ -5,9 +5,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSlider>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include "platform/ui/testing/recording_ui_service.h"
 
@@ -194,15 +199,68 @@ TEST(DialogControls, LayoutStatesSlidersAndTimers) {
   EXPECT_FALSE(dialog.TimerRunning(1));
 }
 
-TEST(FileFilters, FrameworkFiltersBecomeQtFilters) {
+TEST(FileFilters, FrameworkFiltersBecomeQtFiltersWithEachPatternOnce) {
   EXPECT_EQ(ui::QtFileFilter(QStringLiteral(
                 "Audio//Video Files (*.asf;*.wmv;*.mpg;*.mpeg;*.wma)|*.asf;*.wmv; *.mpg; "
                 "*.mpeg; *.wma| Media Player Files (*.wmv)|*.wmv|MPEG-2 Files "
                 "(*.mpg)|*.mpg|All Files (*.*)|*.*||")),
-            QStringLiteral("Audio//Video Files (*.asf;*.wmv;*.mpg;*.mpeg;*.wma) (*.asf *.wmv "
-                           "*.mpg *.mpeg *.wma);;Media Player Files (*.wmv) (*.wmv);;MPEG-2 "
-                           "Files (*.mpg) (*.mpg);;All Files (*.*) (*)"));
+            QStringLiteral("Audio//Video Files (*.asf *.wmv *.mpg *.mpeg *.wma);;Media Player "
+                           "Files (*.wmv);;MPEG-2 Files (*.mpg);;All Files (*)"));
+  // A description without its list, or with another one, is followed by
+  // the real list.
+  EXPECT_EQ(ui::QtFileFilter(QStringLiteral("CSV Files|*.csv|Text (*.txt)|*.csv;*.txt||")),
+            QStringLiteral("CSV Files (*.csv);;Text (*.txt) (*.csv *.txt)"));
   EXPECT_EQ(ui::QtFileFilter(QString()), QString());
+}
+
+}  // namespace
+
+namespace {
+
+// The next file dialog the service opens: its folder is read, then it is
+// answered with `choose` (cancelled when empty).
+void AnswerNextFileDialog(QString* folder, const QString& choose) {
+  QTimer::singleShot(0, [folder, choose] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    *folder = dialog->directory().absolutePath();
+    if (choose.isEmpty()) {
+      dialog->reject();
+    } else {
+      dialog->selectFile(choose);
+      static_cast<QDialog*>(dialog)->accept();
+    }
+  });
+}
+
+TEST(QtUiService, FileDialogsStartInTheLastFolderChosenAndBoxesDoNotWaitOffscreen) {
+  QTemporaryDir root;
+  ASSERT_TRUE(root.isValid());
+  const QString flights = root.filePath(QStringLiteral("flights"));
+  ASSERT_TRUE(QDir().mkpath(flights));
+  QFile recording(flights + QStringLiteral("/a.mkv"));
+  ASSERT_TRUE(recording.open(QIODevice::WriteOnly));
+  recording.close();
+  const QString settings = root.filePath(QStringLiteral("settings.ini"));
+
+  QString folder;
+  AnswerNextFileDialog(&folder, recording.fileName());
+  EXPECT_EQ(ui::QtUiService(settings).GetOpenFileName(nullptr, QStringLiteral("All|*.*||")),
+            recording.fileName());
+  // A later run, a save dialog this time.
+  AnswerNextFileDialog(&folder, {});
+  EXPECT_FALSE(ui::QtUiService(settings).GetSaveFileName(nullptr, QStringLiteral("x.csv"),
+                                                         QStringLiteral("csv"),
+                                                         QStringLiteral("CSV Files|*.csv||")));
+  EXPECT_EQ(folder, QDir(flights).absolutePath());
+
+  // Offscreen nobody could press a button: the box returns at once.
+  EXPECT_EQ(
+      ui::QtUiService(settings).MessageBox(nullptr, QStringLiteral("text"),
+                                           QStringLiteral("caption"), ui::MessageIcon::kError),
+      ui::IDOK);
+  EXPECT_TRUE(ui::QtUiService(settings).AskYesNo(nullptr, QStringLiteral("Quit?"),
+                                                 QStringLiteral("caption")));
 }
 
 }  // namespace

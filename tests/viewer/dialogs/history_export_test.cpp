@@ -56,6 +56,9 @@ class SlowUserUi final : public ui::IUiService {
                  ui::MessageIcon icon) override {
     return inner_.MessageBox(owner, text, caption, icon);
   }
+  bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) override {
+    return inner_.AskYesNo(owner, text, caption);
+  }
   std::optional<QString> GetOpenFileName(QWidget* owner, const QString& filter) override {
     return inner_.GetOpenFileName(owner, filter);
   }

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -103,9 +104,9 @@ TEST_F(MainDialogTest, StartsIdleWithTheTemplatesLayoutAndDefaults) {
   }
   EXPECT_EQ(dialog->GetDlgItem(IDC_CAPTURE_PROPERTIES), nullptr);
   EXPECT_EQ(dialog->GetDlgItemText(IDC_MOVING_MAP_MOVING),
-            QStringLiteral("Moving Map\nMoving Camera"));
-  EXPECT_EQ(dialog->GetDlgItemText(IDC_GOOGLE_LINK), QStringLiteral("Google Link\nOff"));
-  EXPECT_EQ(dialog->GetDlgItemText(IDC_LOAD), QStringLiteral("Load"));
+            QStringLiteral("Moving Map\nMoving Ca&mera"));
+  EXPECT_EQ(dialog->GetDlgItemText(IDC_GOOGLE_LINK), QStringLiteral("Google Link\nO&ff"));
+  EXPECT_EQ(dialog->GetDlgItemText(IDC_LOAD), QStringLiteral("&Load"));
 
   // The transport's idle row.
   EXPECT_FALSE(dialog->IsControlShown(IDC_PLAY));
@@ -253,7 +254,9 @@ TEST_F(MainDialogTest, TransportRowsLoadPausePlay) {
   ASSERT_EQ(boxes_.fileDialogs.size(), 1u);
   EXPECT_FALSE(boxes_.fileDialogs[0].save);
   EXPECT_EQ(boxes_.fileDialogs[0].filter,
-            QStringLiteral("Audio//Video Files (*.asf;*.wmv;*.mpg;*.mpeg;*.wma)|*.asf;*.wmv; "
+            QStringLiteral("Flight recordings|*.mkv;*.mp4;*.mov;*.avi;*.ts;*.m2ts;*.mpg;*.mpeg;"
+                           "*.asf;*.wmv;*.wma;*.wav;*.flac;*.ogg;*.mka;*.m4a|Audio//Video Files "
+                           "(*.asf;*.wmv;*.mpg;*.mpeg;*.wma)|*.asf;*.wmv; "
                            "*.mpg; *.mpeg; *.wma| Media Player Files (*.wmv)|*.wmv|MPEG-2 Files "
                            "(*.mpg)|*.mpg|All Files (*.*)|*.*||"));
   EXPECT_TRUE(boxes_.messages.empty());
@@ -342,6 +345,13 @@ TEST_F(MainDialogTest, LiveCaptureNarrowsTheWindowAndOnlyLoadUndoesIt) {
   EXPECT_TRUE(dialog->IsControlShown(IDC_PAUSE));
   EXPECT_FALSE(dialog->IsControlEnabled(IDC_PAUSE)) << "nothing was loaded before";
   EXPECT_FALSE(dialog->IsControlEnabled(IDC_LIVE_CAPTURE));
+  // Closing the window during the capture asks first; No keeps it going.
+  boxes_.answers = {false};
+  dialog->close();
+  ASSERT_EQ(boxes_.questions.size(), 1u);
+  EXPECT_EQ(boxes_.questions[0].text,
+            QStringLiteral("A live capture is running. Quit and end it?"));
+  EXPECT_TRUE(dialog->isVisible());
 
   // Cancelling the file dialog still restores the width.
   dialog->Click(IDC_LOAD);
@@ -473,6 +483,79 @@ TEST_F(MainDialogTest, ClosingStopsTheTimerAndTheGraph) {
   EXPECT_FALSE(dialog->TimerRunning(1));
   EXPECT_GE(services_.Script().CountOf("IMediaControl::Stop"), 1);
   dialog.reset();
+}
+
+TEST_F(MainDialogTest, EscapeNeverEndsAFlightAndClosingOneAsksFirst) {
+  SetGraphRenderingOptions({.realTime = true, .audioDevice = false});
+  auto dialog = MakeDialog();
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(dialog.get(), &escape);
+  EXPECT_TRUE(dialog->isVisible());
+
+  boxes_.fileAnswers.push_back(Path(media::LongWav().path));
+  dialog->Click(IDC_LOAD);
+  QApplication::sendEvent(dialog.get(), &escape);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_TRUE(boxes_.questions.empty());
+
+  boxes_.answers = {false, true};
+  dialog->close();
+  ASSERT_EQ(boxes_.questions.size(), 1u);
+  EXPECT_EQ(boxes_.questions[0].text, QStringLiteral("A recording is playing. Quit?"));
+  EXPECT_TRUE(dialog->isVisible()) << "No keeps the flight going";
+  EXPECT_TRUE(dialog->TimerRunning(1));
+  dialog->close();
+  EXPECT_EQ(boxes_.questions.size(), 2u);
+  EXPECT_FALSE(dialog->isVisible());
+
+  // Paused, nothing is lost by closing: no question.
+  auto paused = MakeDialog();
+  boxes_.fileAnswers.push_back(Path(media::LongWav().path));
+  paused->Click(IDC_LOAD);
+  paused->Click(IDC_PAUSE);
+  paused->close();
+  EXPECT_EQ(boxes_.questions.size(), 2u);
+  EXPECT_FALSE(paused->isVisible());
+}
+
+TEST_F(MainDialogTest, TheViewAndTheRecentRecordingsAreRememberedBetweenRuns) {
+  const QString recording = Path(media::ShortWav().path);
+  QPoint uplinkPlace;
+  {
+    auto dialog = MakeDialog();
+    dialog->SelectItem(IDC_PLANE_ICON, 3);
+    dialog->SelectItem(IDC_PLOT, 2);
+    dialog->Click(IDC_SHOW_GROUND_TRACK);
+    dialog->SetPos(IDC_RANGE, 40);
+    dialog->SetPos(IDC_TILT, 12);
+    dialog->Click(IDC_MOVING_MAP_MOVING);
+    dialog->Click(IDC_SHOW_UPLINK);
+    dialog->UplinkStatus().SetDlgItemText(CUplinkStatusDlg::IDC_RX_SENSITIVITY,
+                                          QStringLiteral("-92"));
+    dialog->UplinkStatus().UpdateData(true);
+    // Moved by the pilot to a place on the screen.
+    uplinkPlace = QPoint(40, 50);
+    dialog->UplinkStatus().move(uplinkPlace);
+    boxes_.fileAnswers.push_back(recording);
+    dialog->Click(IDC_LOAD);
+    dialog->Click(IDC_PAUSE);
+    dialog->close();
+  }
+  auto dialog = MakeDialog();
+  EXPECT_EQ(dialog->GetCurSel(IDC_PLANE_ICON), 3);
+  EXPECT_EQ(dialog->GetCurSel(IDC_PLOT), 2);
+  EXPECT_TRUE(dialog->IsChecked(IDC_SHOW_GROUND_TRACK));
+  EXPECT_EQ(dialog->GetPos(IDC_RANGE), 40);
+  EXPECT_EQ(dialog->GetPos(IDC_TILT), 12);
+  EXPECT_EQ(dialog->Earth().Mode(), ViewMode::MovingMapMoving);
+  EXPECT_FALSE(dialog->IsControlEnabled(IDC_MOVING_MAP_MOVING)) << "the active mode's button";
+  EXPECT_EQ(dialog->Earth().IconHref(), dialog->Earth().PlaneIconLink(3));
+  dialog->Click(IDC_SHOW_UPLINK);
+  EXPECT_EQ(dialog->UplinkStatus().GetDlgItemText(CUplinkStatusDlg::IDC_RX_SENSITIVITY),
+            QStringLiteral("-92"));
+  EXPECT_EQ(dialog->UplinkStatus().pos(), uplinkPlace);
+  ASSERT_FALSE(dialog->Recent().Paths().isEmpty());
+  EXPECT_EQ(dialog->Recent().Paths().front(), recording);
 }
 
 }  // namespace

@@ -119,6 +119,15 @@ File Asf() {
   return file;
 }
 
+File AsfNamed(const std::string& name) {
+  File copy = Asf();
+  if (copy.path.filename() == name) return copy;
+  const fs::path renamed = Folder() / name;
+  fs::copy_file(copy.path, renamed, fs::copy_options::overwrite_existing);
+  copy.path = renamed;
+  return copy;
+}
+
 File Mpg() {
   static const File file = Encode(ShortWav(), kShortSeconds, "flight.mpg",
                                   "AUDIO ! twolamemp2enc bitrate=192 ! mux. VIDEO ! videorate "

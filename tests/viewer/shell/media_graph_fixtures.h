@@ -44,6 +44,8 @@ File ShortWav();
 File VideoAndAudioMkv();
 // WMV video and WMA audio in a file named .asf, kShortSeconds.
 File Asf();
+// The ASF file again under `name`, which may be of any case.
+File AsfNamed(const std::string& name);
 // MPEG-2 video and MPEG-1 layer II audio in a program stream, kShortSeconds.
 File Mpg();
 File VideoOnlyMkv();
