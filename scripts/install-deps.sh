@@ -24,6 +24,9 @@ packages=(
   gstreamer1.0-x librsvg2-bin x11-utils
   # The install test validates the desktop entry.
   desktop-file-utils
+  # The flight outputs are read back by their real consumers: the GPX
+  # schema check (xmllint) and a GPS data converter.
+  libxml2-utils gpsbabel
 )
 
 missing=()

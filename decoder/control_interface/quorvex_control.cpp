@@ -54,21 +54,57 @@ void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
   engine_.SetSampleRate(rate);
 }
 
+std::int32_t CQuorvexControl::SlotRate() const {
+  std::lock_guard guard(lock_);
+  return engine_.SlotRate();
+}
+
+CQuorvexControl::DecodedFrame CQuorvexControl::FrameAt(std::int32_t key,
+                                                       std::size_t sampleFrame) const {
+  DecodedFrame frame;
+  frame.key = key;
+  frame.sampleFrame = sampleFrame;
+  if (const auto p = engine_.PositionHistory().find(key); p != engine_.PositionHistory().end()) {
+    frame.type = kFramePosition;
+    frame.position = p->second;
+    const PositionRecord& site = engine_.LaunchSite();
+    frame.launchSiteKnown = engine_.LaunchSiteValid();
+    frame.altitudeAboveLaunch =
+        Metres(static_cast<std::int64_t>(p->second.altitude) - site.altitude);
+    frame.distance = CDecodeEngineWithComms::Distance(p->second, site);
+  } else if (const auto u = engine_.UplinkHistory().find(key); u != engine_.UplinkHistory().end()) {
+    frame.type = kFrameUplink;
+    frame.uplink = u->second;
+  } else if (const auto b = engine_.BatteryHistory().find(key);
+             b != engine_.BatteryHistory().end()) {
+    frame.type = kFrameBattery;
+    frame.battery = b->second;
+  }
+  return frame;
+}
+
 void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* output,
-                                    std::size_t values, int channels) {
+                                    std::size_t values, int channels,
+                                    std::vector<DecodedFrame>* decoded) {
   if (channels < 1) return;
   const auto stride = static_cast<std::size_t>(channels);
   const std::size_t offset = channels == 2 ? static_cast<std::size_t>(AudioChannel()) : 0;
   const std::size_t whole = values - values % stride;
+  const double gain = PassThroughGain();
   std::lock_guard guard(lock_);
+  std::int32_t stored = engine_.NextKey();
   for (std::size_t i = 0; i < whole; i += stride) {
     // Read before writing: output may alias input.
     engine_.ProcessSample(input[i + offset]);
     for (std::size_t k = i; k < i + stride; ++k)
-      output[k] = static_cast<std::int16_t>(input[k] * kPassThroughGain);
+      output[k] = static_cast<std::int16_t>(input[k] * gain);
+    // Every stored frame takes the next key, so a new key is a new frame.
+    if (decoded && engine_.NextKey() != stored) {
+      for (; stored != engine_.NextKey(); ++stored) decoded->push_back(FrameAt(stored, i / stride));
+    }
   }
   for (std::size_t k = whole; k < values; ++k)
-    output[k] = static_cast<std::int16_t>(input[k] * kPassThroughGain);
+    output[k] = static_cast<std::int16_t>(input[k] * gain);
 }
 
 HRESULT CQuorvexControl::SetSerialPort(BSTR portName) {
@@ -112,8 +148,8 @@ HRESULT CQuorvexControl::GetPosition(int* timeMs, float* longitude, float* latit
 HRESULT CQuorvexControl::WriteTrackKml(BSTR path) {
   std::lock_guard guard(lock_);
   if (SysStringLen(path) == 0) return E_FAIL;
-  return engine_.Track().WriteTrackFile(std::u16string_view(path, SysStringLen(path)),
-                                        u"Aviquent", false, false);
+  return engine_.Track().WriteTrackFile(std::u16string_view(path, SysStringLen(path)), u"Aviquent",
+                                        false, false);
 }
 
 HRESULT CQuorvexControl::ClearTrack() {
@@ -150,8 +186,8 @@ HRESULT CQuorvexControl::SetAudioChannel(int channel) {
 }
 
 HRESULT CQuorvexControl::GetPositionAt(int key, int* timeMs, float* longitude, float* latitude,
-                                       float* altitude, float* altitudeAboveLaunch,
-                                       float* heading, float* distance, int* numSats) {
+                                       float* altitude, float* altitudeAboveLaunch, float* heading,
+                                       float* distance, int* numSats) {
   std::lock_guard guard(lock_);
   const auto& history = engine_.PositionHistory();
   const auto it = history.lower_bound(key);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "common/iquorvex.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
@@ -19,6 +20,22 @@ class CQuorvexControl : public IQuorvex {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
+  // One frame as it was stored, for whoever reports frames as they come.
+  struct DecodedFrame {
+    FrameType type = kFramePosition;
+    std::int32_t key = 0;
+    // The sample frame of the buffer whose sample completed the frame.
+    std::size_t sampleFrame = 0;
+    PositionRecord position{};  // with type kFramePosition
+    UplinkRecord uplink{};      // with type kFrameUplink
+    BatteryRecord battery{};    // with type kFrameBattery
+    // Against the launch site as it stood once the fix was stored, when
+    // there was one.
+    bool launchSiteKnown = false;
+    float altitudeAboveLaunch = 0;
+    float distance = 0;
+  };
+
   explicit CQuorvexControl(const std::optional<std::filesystem::path>& nmeaPath =
                                CDecodeEngineWithComms::DefaultNmeaPath());
   CQuorvexControl(const CQuorvexControl&) = delete;
@@ -31,9 +48,14 @@ class CQuorvexControl : public IQuorvex {
   // toward zero), so the pilot hears the audio faint; the decode channel of
   // every whole sample frame goes to the demodulator. A trailing incomplete
   // frame is passed on but not decoded. `output` may equal `input`.
+  // Every frame stored meanwhile is appended to `decoded` when given.
   void ProcessBuffer(const std::int16_t* input, std::int16_t* output, std::size_t values,
-                     int channels);
+                     int channels, std::vector<DecodedFrame>* decoded = nullptr);
   int AudioChannel() const { return audioChannel_.load(std::memory_order_relaxed); }
+  // The gain of the audio passed on: 0.05 unless set, 1 passes it unchanged.
+  void SetPassThroughGain(double gain) { gain_.store(gain, std::memory_order_relaxed); }
+  double PassThroughGain() const { return gain_.load(std::memory_order_relaxed); }
+  std::int32_t SlotRate() const;
 
   // IQuorvex
   HRESULT STDMETHODCALLTYPE SetSerialPort(BSTR portName) override;
@@ -80,7 +102,11 @@ class CQuorvexControl : public IQuorvex {
                     float* altitude, float* altitudeAboveLaunch, float* distance,
                     int* numSats) const;
 
+  // The frame stored under `key`, which the engine has just stored.
+  DecodedFrame FrameAt(std::int32_t key, std::size_t sampleFrame) const;
+
   mutable std::mutex lock_;
   CDecodeEngineWithComms engine_;
   std::atomic<int> audioChannel_{1};
+  std::atomic<double> gain_{kPassThroughGain};
 };

@@ -1,7 +1,10 @@
 #include "decoder/filter/brelane_telemetry_decode.h"
 
+#include <gst/base/gstbasetransform.h>
+
 #include <new>
 
+#include "decoder/filter/quorvex_element.h"
 #include "decoder/filter/quorvex_library.h"
 
 BrelaneTelemetryDecode::BrelaneTelemetryDecode(IUnknown* outer)
@@ -72,6 +75,7 @@ HRESULT BrelaneTelemetryDecode::SetMediaType(PIN_DIRECTION direction, const CMed
     inputMediaType_ = *mediaType;
     const auto format = WaveFormatOf(inputMediaType_);
     inputChannels_ = format ? format->nChannels : 0;
+    inputRate_ = format ? static_cast<int>(format->nSamplesPerSec) : 0;
   }
   return S_OK;
 }
@@ -84,7 +88,36 @@ HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* out
   const auto values = static_cast<std::size_t>(input->GetActualDataLength()) / 2;
   const auto bytes = static_cast<LONG>(values * 2);
   if (bytes > output->GetSize()) return VFW_E_BUFFER_OVERFLOW;
+  const bool post = PostMessages();
+  decoded_.clear();
   ProcessBuffer(reinterpret_cast<const std::int16_t*>(in), reinterpret_cast<std::int16_t*>(out),
-                values, inputChannels_);
+                values, inputChannels_, post ? &decoded_ : nullptr);
+  // Posted outside the decoder's lock: a synchronous bus handler may well
+  // read the decoder through IQuorvex.
+  if (!decoded_.empty()) PostFrames(input);
   return output->SetActualDataLength(bytes);
+}
+
+void BrelaneTelemetryDecode::PostFrames(IMediaSample* input) {
+  GstElement* element = AcquireElement();
+  if (!element) return;
+  REFERENCE_TIME start = 0, stop = 0;
+  const bool timed = SUCCEEDED(input->GetTime(&start, &stop)) && inputRate_ > 0;
+  const GstSegment& segment = GST_BASE_TRANSFORM(element)->segment;
+  for (const DecodedFrame& frame : decoded_) {
+    GstClockTime at = GST_CLOCK_TIME_NONE;
+    // The frame ends with the sample that completed it.
+    if (timed) {
+      at = static_cast<GstClockTime>(start) * 100 +
+           gst_util_uint64_scale_int(frame.sampleFrame + 1, GST_SECOND, inputRate_);
+    }
+    const GstClockTime streamTime =
+        timed ? gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, at) : GST_CLOCK_TIME_NONE;
+    const GstClockTime runningTime =
+        timed ? gst_segment_to_running_time(&segment, GST_FORMAT_TIME, at) : GST_CLOCK_TIME_NONE;
+    gst_element_post_message(
+        element, gst_message_new_element(GST_OBJECT(element),
+                                         TelemetryStructure(frame, at, streamTime, runningTime)));
+  }
+  gst_object_unref(element);
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <atomic>
+#include <vector>
+
 #include "decoder/control_interface/quorvex_control.h"
 #include "platform/filter/transform_filter.h"
 
 // The decoder library's one filter: audio in, the same audio out at 5 %,
 // with one channel of every sample frame fed to the demodulator. IQuorvex
-// reads what it decoded.
+// reads what it decoded; the element that runs it also posts every frame
+// on the bus.
 class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexControl {
  public:
   static constexpr const char* kObjectName = "Quorvex";
@@ -30,10 +34,18 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
   HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType* mediaType) override;
   HRESULT Transform(IMediaSample* input, IMediaSample* output) override;
 
+  void SetPostMessages(bool post) { postMessages_.store(post, std::memory_order_relaxed); }
+  bool PostMessages() const { return postMessages_.load(std::memory_order_relaxed); }
+
  private:
   explicit BrelaneTelemetryDecode(IUnknown* outer);
   ~BrelaneTelemetryDecode() override;
 
   CMediaType inputMediaType_;
   int inputChannels_ = 0;
+  int inputRate_ = 0;
+  std::atomic<bool> postMessages_{true};
+  std::vector<DecodedFrame> decoded_;  // reused by every buffer
+
+  void PostFrames(IMediaSample* input);
 };

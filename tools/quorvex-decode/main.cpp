@@ -3,19 +3,25 @@
 // so a decode here proves the registered library as well.
 
 #include <gst/gst.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <variant>
+#include <vector>
 
+#include "common/gpx_writer.h"
 #include "common/history_csv.h"
 #include "common/iquorvex.h"
+#include "common/subtitle_writer.h"
 #include "platform/com/bstr.h"
 #include "platform/com/co_create.h"
 #include "platform/com/com_ptr.h"
@@ -25,6 +31,7 @@
 #include "tools/quorvex-decode/media_decode.h"
 #include "tools/quorvex-decode/options.h"
 #include "tools/quorvex-decode/report.h"
+#include "tools/quorvex-decode/telemetry_messages.h"
 #include "tools/quorvex-decode/wav_length.h"
 
 namespace {
@@ -127,6 +134,50 @@ int CreateDecoder(const DecodeOptions& options, Decoder& decoder, std::string& e
   return 0;
 }
 
+// Empty when written.
+std::string WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out << text;
+  if (out) out.close();
+  return out ? std::string() : std::string(std::strerror(errno));
+}
+
+// The outputs that follow the flight frame by frame, from the element's
+// messages.
+struct FrameOutput {
+  const char* option;
+  const std::optional<fs::path>& path;
+  std::string (*document)(std::span<const TelemetryFrame>, std::int64_t recordingUtcSeconds);
+};
+
+// An instant near the recording, for the date its fixes lack: the file's
+// modification time.
+std::int64_t RecordingUtcSeconds(const fs::path& media) {
+  struct stat st {};
+  if (::stat(media.c_str(), &st) == 0) return static_cast<std::int64_t>(st.st_mtime);
+  return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+int WriteFrameOutputs(const DecodeOptions& options, std::span<const TelemetryFrame> frames) {
+  const FrameOutput outputs[] = {
+      {"--gpx", options.gpx, &gpx::Document},
+      {"--srt", options.srt,
+       [](std::span<const TelemetryFrame> f, std::int64_t) { return subtitles::Srt(f); }},
+      {"--vtt", options.vtt,
+       [](std::span<const TelemetryFrame> f, std::int64_t) { return subtitles::WebVtt(f); }},
+  };
+  int status = ToInt(ExitStatus::kOk);
+  const std::int64_t recorded = RecordingUtcSeconds(options.media);
+  for (const FrameOutput& o : outputs) {
+    if (!o.path) continue;
+    if (std::string why = WriteText(*o.path, o.document(frames, recorded)); !why.empty()) {
+      status = Fail(ExitStatus::kOutputFailed,
+                    std::string(o.option) + " " + o.path->string() + ": cannot be written: " + why);
+    }
+  }
+  return status;
+}
+
 int WriteOutputs(const DecodeOptions& options, IQuorvex& decoder) {
   int status = ToInt(ExitStatus::kOk);
   if (options.csv) {
@@ -161,6 +212,14 @@ int Run(const DecodeOptions& options) {
       return Fail(ExitStatus::kOutputFailed, why);
     }
   }
+  for (const auto& [option, path] :
+       {std::pair{"--gpx", &options.gpx}, std::pair{"--srt", &options.srt},
+        std::pair{"--vtt", &options.vtt}}) {
+    if (!*path) continue;
+    if (std::string why = CheckOutput(option, **path); !why.empty()) {
+      return Fail(ExitStatus::kOutputFailed, why);
+    }
+  }
   if (options.nmea) {
     if (std::string why = CheckNmeaOutput(*options.nmea); !why.empty()) {
       return Fail(ExitStatus::kOutputFailed, why);
@@ -183,6 +242,10 @@ int Run(const DecodeOptions& options) {
   settings.realtime = options.realtime;
   settings.showProgress = ::isatty(STDERR_FILENO) == 1;
   settings.statedSeconds = StatedWavSeconds(options.media);
+  std::vector<TelemetryFrame> frames;
+  settings.onElementMessage = [&frames](const GstStructure* s) {
+    if (auto frame = FrameFromMessage(s)) frames.push_back(*frame);
+  };
   const DecodeOutcome outcome =
       DecodeMediaFile(fs::absolute(options.media), decoder.element.get(), settings);
   // The element holds the filter; the state stays readable through IQuorvex.
@@ -199,7 +262,9 @@ int Run(const DecodeOptions& options) {
     control.SetLaunchSite(options.launch->longitude, options.launch->latitude,
                           options.launch->altitude);
   }
-  const int status = WriteOutputs(options, control);
+  int status = WriteOutputs(options, control);
+  if (const int framesStatus = WriteFrameOutputs(options, frames); status == 0)
+    status = framesStatus;
   const std::string text =
       options.json ? report::Json(control) : report::Summary(control, options.media.string());
   std::fputs(text.c_str(), stdout);

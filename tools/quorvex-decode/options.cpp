@@ -34,6 +34,11 @@ Options:
   --nmea FILE            write the positions as NMEA 0183 sentences to FILE
                          (default: $QUORVEX_NMEA_PATH, else nmea.txt in the
                          user's private temporary folder)
+  --gpx FILE             write the flight as a GPX 1.1 track (a point per fix,
+                         with UTC times and the uplink and battery values)
+  --srt FILE, --vtt FILE write subtitles (SubRip, WebVTT) timed on the
+                         recording, one per fix, for a video player to show
+                         over the flight video
   --json                 print the final state as one JSON object instead of
                          the summary
   --realtime             decode at playback speed
@@ -147,6 +152,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       if (auto e = path(options.kml)) return *e;
     } else if (name == "--nmea") {
       if (auto e = path(options.nmea)) return *e;
+    } else if (name == "--gpx") {
+      if (auto e = path(options.gpx)) return *e;
+    } else if (name == "--srt") {
+      if (auto e = path(options.srt)) return *e;
+    } else if (name == "--vtt") {
+      if (auto e = path(options.vtt)) return *e;
     } else if (name == "--rate") {
       if (value == "slow") {
         options.slotRate = 2388;

@@ -20,6 +20,9 @@ struct DecodeOptions {
   std::optional<std::filesystem::path> csv;
   std::optional<std::filesystem::path> kml;
   std::optional<std::filesystem::path> nmea;
+  std::optional<std::filesystem::path> gpx;
+  std::optional<std::filesystem::path> srt;
+  std::optional<std::filesystem::path> vtt;
   bool json = false;
   bool realtime = false;
 };

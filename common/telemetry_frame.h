@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+// One decoded frame as the outputs that follow a flight see it: physical
+// units, and the stream time of the recording at which it was decoded.
+struct TelemetryFrame {
+  enum class Type { kPosition, kUplink, kBattery };
+  Type type = Type::kPosition;
+  std::optional<double> streamSeconds;
+
+  // Position.
+  int timeOfDayMs = 0;                 // of the UTC day, as the aircraft sends it
+  double latitude = 0, longitude = 0;  // degrees
+  double altitude = 0;                 // m above sea level
+  bool launchSiteKnown = false;
+  double altitudeAboveLaunch = 0, distance = 0;  // m, against the launch site, when known
+  int satellites = 0;
+
+  // Uplink.
+  int rssi1 = 0, rssi2 = 0, linkQuality = 0, failsafes = 0, frequencyError = 0, bin = 0,
+      goodPackets = 0, badPackets = 0;
+
+  // Battery.
+  int voltageMv = 0, capacityUsedMah = 0, currentMa = 0;
+};
+
+// The absolute time of a fix: the frames carry a time of day only. The first
+// fix is dated on the UTC day on which its time of day lies nearest
+// `recordingUtcSeconds` (an instant near the recording: its container date,
+// else the file's modification time, else now); later fixes move to the
+// next day when their time of day goes back past midnight (by more than
+// half a day, so that a late frame does not count).
+class FixDater {
+ public:
+  explicit FixDater(std::int64_t recordingUtcSeconds) : recording_(recordingUtcSeconds) {}
+  // Milliseconds since 1970-01-01 UTC. Fixes must be dated in their order.
+  std::int64_t Date(int timeOfDayMs);
+
+ private:
+  std::int64_t recording_;
+  std::optional<std::int64_t> dayStartMs_;
+  int lastTimeOfDayMs_ = 0;
+};

@@ -1,0 +1,199 @@
+// The flight outputs read back by the programs that consume them: the
+// decoder element's bus messages by a pipeline's bus, GPX by the schema and
+// a GPS data converter, subtitles by GStreamer's subtitle parser.
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/common/scratch_folder.h"
+#include "tests/tools/run_process.h"
+#include "tools/encoder/signal_renderer.h"
+#include "tools/encoder/synthetic_flight.h"
+#include "tools/encoder/wav_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace quorvex::encoder;
+
+struct Flight {
+  std::vector<FlightFrame> frames;
+  fs::path wav;
+  std::vector<const PositionRecord*> Positions() const {
+    std::vector<const PositionRecord*> positions;
+    for (const auto& f : frames)
+      if (const auto* p = std::get_if<PositionRecord>(&f.record)) positions.push_back(p);
+    return positions;
+  }
+};
+
+class FlightOutputs : public testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("QUORVEX_NMEA_PATH", (folder_ / "nmea.txt").c_str(), 1);
+    flight_.frames = SyntheticFlight(8.0);
+    SignalOptions options;
+    options.minSeconds = 9.0;
+    flight_.wav = folder_ / "flight.wav";
+    WriteWav(flight_.wav, {1, options.link.sampleRate}, RenderSignal(flight_.frames, options));
+  }
+
+  ScratchFolder folder_;
+  Flight flight_;
+};
+
+double Field(const GstStructure* s, const char* name) {
+  double value = 0;
+  gst_structure_get_double(s, name, &value);
+  return value;
+}
+
+TEST_F(FlightOutputs, TheElementPostsEveryFrameWithItsStreamTime) {
+  gst_init(nullptr, nullptr);
+  GError* error = nullptr;
+  GstPlugin* plugin = gst_plugin_load_file(QUORVEX_LIBRARY_PATH, &error);
+  ASSERT_TRUE(plugin) << (error ? error->message : "");
+  gst_object_unref(plugin);
+  GstElement* pipeline = gst_parse_launch(
+      ("filesrc location=" + flight_.wav.string() +
+       " ! wavparse ! audioconvert ! quorvexdecode rate=norm attenuation=1.0 ! fakesink")
+          .c_str(),
+      &error);
+  ASSERT_TRUE(pipeline) << (error ? error->message : "");
+  GstBus* bus = gst_element_get_bus(pipeline);
+  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  std::vector<GstMessage*> frames;
+  for (bool done = false; !done;) {
+    GstMessage* m = gst_bus_timed_pop_filtered(
+        bus, 30 * GST_SECOND,
+        static_cast<GstMessageType>(GST_MESSAGE_ELEMENT | GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    ASSERT_TRUE(m) << "no end of stream";
+    done = GST_MESSAGE_TYPE(m) != GST_MESSAGE_ELEMENT;
+    EXPECT_NE(GST_MESSAGE_TYPE(m), GST_MESSAGE_ERROR);
+    if (gst_structure_has_name(gst_message_get_structure(m), "quorvex-telemetry"))
+      frames.push_back(m);
+    else
+      gst_message_unref(m);
+  }
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(bus);
+  gst_object_unref(pipeline);
+
+  ASSERT_EQ(frames.size(), flight_.frames.size());
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const GstStructure* s = gst_message_get_structure(frames[i]);
+    const FlightFrame& sent = flight_.frames[i];
+    guint64 streamTime = 0;
+    ASSERT_TRUE(gst_structure_get_uint64(s, "stream-time", &streamTime));
+    // Decoded after it was sent, and before the next frame could start.
+    EXPECT_GT(streamTime / 1e9, sent.sendAt) << i;
+    if (i + 1 < frames.size()) {
+      EXPECT_LT(streamTime / 1e9, flight_.frames[i + 1].sendAt + 0.3) << i;
+    }
+    const std::string type = gst_structure_get_string(s, "type");
+    if (const auto* p = std::get_if<PositionRecord>(&sent.record)) {
+      EXPECT_EQ(type, "position");
+      int timeOfDay = 0, satellites = 0;
+      gst_structure_get_int(s, "time-of-day", &timeOfDay);
+      gst_structure_get_int(s, "satellites", &satellites);
+      EXPECT_EQ(timeOfDay, p->timeMs);
+      EXPECT_EQ(satellites, p->numSats);
+      EXPECT_DOUBLE_EQ(Field(s, "latitude"), p->latitude / 600000.0);
+      EXPECT_DOUBLE_EQ(Field(s, "longitude"), p->longitude / 600000.0);
+      EXPECT_DOUBLE_EQ(Field(s, "altitude"), p->altitude / 100.0);
+    } else if (const auto* b = std::get_if<BatteryRecord>(&sent.record)) {
+      EXPECT_EQ(type, "battery");
+      int voltage = 0;
+      gst_structure_get_int(s, "voltage", &voltage);
+      EXPECT_EQ(voltage, b->voltage);
+    } else {
+      const auto& u = std::get<UplinkRecord>(sent.record);
+      EXPECT_EQ(type, "uplink");
+      int rssi = 0;
+      gst_structure_get_int(s, "rssi1", &rssi);
+      EXPECT_EQ(rssi, u.rssiValue1);
+    }
+  }
+  for (GstMessage* m : frames) gst_message_unref(m);
+}
+
+// The lines from the `from`th on, whatever their line ends.
+std::string Lines(const std::string& text, std::size_t from) {
+  std::istringstream in(text);
+  std::string line, out;
+  for (std::size_t n = 0; std::getline(in, line); ++n) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (n >= from) out += line + "\n";
+  }
+  return out;
+}
+
+TEST_F(FlightOutputs, GpxAndSubtitlesAreReadByTheirConsumers) {
+  const fs::path gpx = folder_ / "flight.gpx", srt = folder_ / "flight.srt";
+  // A file modified on a known day dates the fixes on it.
+  const ProcessResult touched = RunProcess({"touch", "-d", "2026-06-01 10:20:00Z", flight_.wav});
+  ASSERT_EQ(touched.exitCode, 0);
+  const ProcessResult decoded =
+      RunProcess({QUORVEX_DECODE_PATH, "--library", QUORVEX_LIBRARY_PATH, "--gpx", gpx, "--srt",
+                  srt, "--vtt", folder_ / "flight.vtt", flight_.wav});
+  ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
+
+  const ProcessResult valid = RunProcess({"xmllint", "--noout", "--schema", GPX_SCHEMA_PATH, gpx});
+  EXPECT_EQ(valid.exitCode, 0) << valid.err;
+
+  const auto positions = flight_.Positions();
+  const ProcessResult read =
+      RunProcess({"gpsbabel", "-t", "-i", "gpx", "-f", gpx, "-o", "unicsv,utc=0", "-F", "-"});
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  std::string expected;
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    const PositionRecord& p = *positions[i];
+    char row[160];
+    const int ms = p.timeMs % 1000;
+    std::snprintf(row, sizeof row, "%zu,%.6f,%.6f,%.1f,%d,2026/06/01,%02d:%02d:%02d%s\n", i + 1,
+                  p.latitude / 600000.0, p.longitude / 600000.0, p.altitude / 100.0, p.numSats,
+                  p.timeMs / 3600000, p.timeMs / 60000 % 60, p.timeMs / 1000 % 60,
+                  ms ? ("." + std::to_string(ms)).c_str() : "");
+    expected += row;
+  }
+  EXPECT_EQ(Lines(read.out, 1), expected);
+
+  // GStreamer's parser gives one buffer per cue, at the decoded frame's time.
+  gst_init(nullptr, nullptr);
+  GError* error = nullptr;
+  GstElement* pipeline = gst_parse_launch(
+      ("filesrc location=" + srt.string() + " ! subparse ! appsink name=cues sync=false").c_str(),
+      &error);
+  ASSERT_TRUE(pipeline) << (error ? error->message : "");
+  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "cues");
+  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  std::vector<std::string> cues;
+  std::vector<GstClockTime> times;
+  while (GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink))) {
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    gst_buffer_map(buffer, &map, GST_MAP_READ);
+    cues.emplace_back(reinterpret_cast<const char*>(map.data), map.size);
+    gst_buffer_unmap(buffer, &map);
+    times.push_back(GST_BUFFER_PTS(buffer));
+    gst_sample_unref(sample);
+  }
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(sink);
+  gst_object_unref(pipeline);
+  ASSERT_EQ(cues.size(), positions.size());
+  for (std::size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]);
+  EXPECT_NE(cues.back().find("Sats 9"), std::string::npos) << cues.back();
+  EXPECT_NE(cues.back().find("Bat "), std::string::npos) << cues.back();
+}
+
+}  // namespace
