@@ -11,11 +11,6 @@ namespace {
 constexpr double kLastCueSeconds = 1.0;
 constexpr double kEarthRadius = 6371000.0;  // m
 
-struct Cue {
-  double start = 0, end = 0;
-  std::string text;
-};
-
 double GroundDistance(const TelemetryFrame& a, const TelemetryFrame& b) {
   constexpr double kRadians = M_PI / 180.0;
   const double x =
@@ -23,6 +18,16 @@ double GroundDistance(const TelemetryFrame& a, const TelemetryFrame& b) {
   const double y = (b.latitude - a.latitude) * kRadians;
   return std::hypot(x, y) * kEarthRadius;
 }
+
+std::string Timestamp(double seconds, char fractionSeparator) {
+  const auto ms = static_cast<long long>(std::llround(seconds * 1000));
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld%c%03lld", ms / 3600000, ms / 60000 % 60,
+                ms / 1000 % 60, fractionSeparator, ms % 1000);
+  return text;
+}
+
+}  // namespace
 
 std::vector<Cue> Cues(std::span<const TelemetryFrame> frames) {
   std::vector<Cue> cues;
@@ -56,16 +61,6 @@ std::vector<Cue> Cues(std::span<const TelemetryFrame> frames) {
   }
   return cues;
 }
-
-std::string Timestamp(double seconds, char fractionSeparator) {
-  const auto ms = static_cast<long long>(std::llround(seconds * 1000));
-  char text[32];
-  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld%c%03lld", ms / 3600000, ms / 60000 % 60,
-                ms / 1000 % 60, fractionSeparator, ms % 1000);
-  return text;
-}
-
-}  // namespace
 
 std::string Srt(std::span<const TelemetryFrame> frames) {
   std::string out;

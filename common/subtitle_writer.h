@@ -2,6 +2,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "common/telemetry_frame.h"
 
@@ -11,6 +12,13 @@
 // and the battery voltage and RSSI last received. Fixes without a stream
 // time are left out.
 namespace subtitles {
+
+struct Cue {
+  double start = 0, end = 0;  // seconds of the recording
+  std::string text;           // lines separated by '\n'
+};
+
+std::vector<Cue> Cues(std::span<const TelemetryFrame> frames);
 
 std::string Srt(std::span<const TelemetryFrame> frames);
 std::string WebVtt(std::span<const TelemetryFrame> frames);

@@ -1,17 +1,17 @@
 // The flight outputs read back by the programs that consume them: the
 // decoder element's bus messages by a pipeline's bus, GPX by the schema and
-// a GPS data converter, subtitles by GStreamer's subtitle parser.
+// a GPS data converter, subtitles by GStreamer's subtitle parser and the
+// muxed recording by GStreamer's Matroska demuxer.
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/common/scratch_folder.h"
@@ -137,14 +137,42 @@ std::string Lines(const std::string& text, std::size_t from) {
   return out;
 }
 
-TEST_F(FlightOutputs, GpxAndSubtitlesAreReadByTheirConsumers) {
-  const fs::path gpx = folder_ / "flight.gpx", srt = folder_ / "flight.srt";
+// The text buffers that reach the appsink "cues" of a pipeline, with their
+// times.
+std::vector<std::pair<GstClockTime, std::string>> TextBuffers(const std::string& description) {
+  gst_init(nullptr, nullptr);
+  GError* error = nullptr;
+  GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+  EXPECT_TRUE(pipeline) << (error ? error->message : "");
+  if (!pipeline) return {};
+  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "cues");
+  g_object_set(sink, "sync", FALSE, nullptr);
+  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  std::vector<std::pair<GstClockTime, std::string>> buffers;
+  while (GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink))) {
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    gst_buffer_map(buffer, &map, GST_MAP_READ);
+    buffers.emplace_back(GST_BUFFER_PTS(buffer),
+                         std::string(reinterpret_cast<const char*>(map.data), map.size));
+    gst_buffer_unmap(buffer, &map);
+    gst_sample_unref(sample);
+  }
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(sink);
+  gst_object_unref(pipeline);
+  return buffers;
+}
+
+TEST_F(FlightOutputs, GpxSubtitlesAndMuxAreReadByTheirConsumers) {
+  const fs::path gpx = folder_ / "flight.gpx", srt = folder_ / "flight.srt",
+                 mkv = folder_ / "flight.mkv";
   // A file modified on a known day dates the fixes on it.
   const ProcessResult touched = RunProcess({"touch", "-d", "2026-06-01 10:20:00Z", flight_.wav});
   ASSERT_EQ(touched.exitCode, 0);
   const ProcessResult decoded =
       RunProcess({QUORVEX_DECODE_PATH, "--library", QUORVEX_LIBRARY_PATH, "--gpx", gpx, "--srt",
-                  srt, "--vtt", folder_ / "flight.vtt", flight_.wav});
+                  srt, "--vtt", folder_ / "flight.vtt", "--mux", mkv, flight_.wav});
   ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
 
   const ProcessResult valid = RunProcess({"xmllint", "--noout", "--schema", GPX_SCHEMA_PATH, gpx});
@@ -167,33 +195,19 @@ TEST_F(FlightOutputs, GpxAndSubtitlesAreReadByTheirConsumers) {
   }
   EXPECT_EQ(Lines(read.out, 1), expected);
 
-  // GStreamer's parser gives one buffer per cue, at the decoded frame's time.
-  gst_init(nullptr, nullptr);
-  GError* error = nullptr;
-  GstElement* pipeline = gst_parse_launch(
-      ("filesrc location=" + srt.string() + " ! subparse ! appsink name=cues sync=false").c_str(),
-      &error);
-  ASSERT_TRUE(pipeline) << (error ? error->message : "");
-  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "cues");
-  gst_element_set_state(pipeline, GST_STATE_PLAYING);
-  std::vector<std::string> cues;
-  std::vector<GstClockTime> times;
-  while (GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink))) {
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    GstMapInfo map;
-    gst_buffer_map(buffer, &map, GST_MAP_READ);
-    cues.emplace_back(reinterpret_cast<const char*>(map.data), map.size);
-    gst_buffer_unmap(buffer, &map);
-    times.push_back(GST_BUFFER_PTS(buffer));
-    gst_sample_unref(sample);
-  }
-  gst_element_set_state(pipeline, GST_STATE_NULL);
-  gst_object_unref(sink);
-  gst_object_unref(pipeline);
-  ASSERT_EQ(cues.size(), positions.size());
-  for (std::size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]);
-  EXPECT_NE(cues.back().find("Sats 9"), std::string::npos) << cues.back();
-  EXPECT_NE(cues.back().find("Bat "), std::string::npos) << cues.back();
+  // GStreamer's parser gives one buffer per cue, at the decoded frame's
+  // time, and the muxed recording carries the same cues beside its audio.
+  const auto parsed =
+      TextBuffers("filesrc location=" + srt.string() + " ! subparse ! appsink name=cues");
+  ASSERT_EQ(parsed.size(), positions.size());
+  for (std::size_t i = 1; i < parsed.size(); ++i) EXPECT_GT(parsed[i].first, parsed[i - 1].first);
+  EXPECT_NE(parsed.back().second.find("Sats 9"), std::string::npos) << parsed.back().second;
+  EXPECT_NE(parsed.back().second.find("Bat "), std::string::npos) << parsed.back().second;
+  const auto muxed = TextBuffers("filesrc location=" + mkv.string() +
+                                 " ! matroskademux name=d d.subtitle_0 ! queue ! appsink "
+                                 "name=cues d.audio_0 ! queue ! fakesink sync=false");
+  ASSERT_EQ(muxed.size(), parsed.size());
+  for (std::size_t i = 0; i < muxed.size(); ++i) EXPECT_EQ(muxed[i].first, parsed[i].first) << i;
 }
 
 }  // namespace

@@ -31,6 +31,7 @@
 #include "tools/quorvex-decode/media_decode.h"
 #include "tools/quorvex-decode/options.h"
 #include "tools/quorvex-decode/report.h"
+#include "tools/quorvex-decode/subtitle_mux.h"
 #include "tools/quorvex-decode/telemetry_messages.h"
 #include "tools/quorvex-decode/wav_length.h"
 
@@ -173,6 +174,13 @@ int WriteFrameOutputs(const DecodeOptions& options, std::span<const TelemetryFra
     if (std::string why = WriteText(*o.path, o.document(frames, recorded)); !why.empty()) {
       status = Fail(ExitStatus::kOutputFailed,
                     std::string(o.option) + " " + o.path->string() + ": cannot be written: " + why);
+    }
+  }
+  if (options.mux) {
+    const auto cues = subtitles::Cues(frames);
+    if (std::string why = MuxWithSubtitles(options.media, *options.mux, cues); !why.empty()) {
+      status = Fail(ExitStatus::kOutputFailed,
+                    "--mux " + options.mux->string() + ": cannot be written: " + why);
     }
   }
   return status;

@@ -39,6 +39,8 @@ Options:
   --srt FILE, --vtt FILE write subtitles (SubRip, WebVTT) timed on the
                          recording, one per fix, for a video player to show
                          over the flight video
+  --mux OUT.mkv          write the recording again as Matroska with those
+                         subtitles as an extra track, nothing re-encoded
   --json                 print the final state as one JSON object instead of
                          the summary
   --realtime             decode at playback speed
@@ -158,6 +160,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       if (auto e = path(options.srt)) return *e;
     } else if (name == "--vtt") {
       if (auto e = path(options.vtt)) return *e;
+    } else if (name == "--mux") {
+      if (auto e = path(options.mux)) return *e;
     } else if (name == "--rate") {
       if (value == "slow") {
         options.slotRate = 2388;

@@ -23,6 +23,7 @@ struct DecodeOptions {
   std::optional<std::filesystem::path> gpx;
   std::optional<std::filesystem::path> srt;
   std::optional<std::filesystem::path> vtt;
+  std::optional<std::filesystem::path> mux;
   bool json = false;
   bool realtime = false;
 };
