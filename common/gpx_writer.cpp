@@ -1,7 +1,6 @@
 #include "common/gpx_writer.h"
 
 #include <cstdio>
-#include <ctime>
 
 namespace gpx {
 
@@ -12,17 +11,6 @@ void Append(std::string& out, const char* format, Args... args) {
   char line[512];
   const int n = std::snprintf(line, sizeof line, format, args...);
   if (n > 0) out.append(line, static_cast<std::size_t>(n) < sizeof line ? n : sizeof line - 1);
-}
-
-std::string IsoTime(std::int64_t utcMs) {
-  const std::time_t seconds = static_cast<std::time_t>(utcMs / 1000);
-  std::tm tm{};
-  gmtime_r(&seconds, &tm);
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                static_cast<int>((utcMs % 1000 + 1000) % 1000));
-  return text;
 }
 
 }  // namespace
@@ -48,7 +36,7 @@ std::string Document(std::span<const TelemetryFrame> frames, std::int64_t record
     Append(out,
            "      <trkpt lat=\"%.7f\" lon=\"%.7f\">\n        <ele>%.2f</ele>\n"
            "        <time>%s</time>\n        <sat>%d</sat>\n",
-           f.latitude, f.longitude, f.altitude, IsoTime(dater.Date(f.timeOfDayMs)).c_str(),
+           f.latitude, f.longitude, f.altitude, IsoUtc(dater.Date(f.timeOfDayMs)).c_str(),
            f.satellites);
     if (uplink || battery) {
       out += "        <extensions>\n";

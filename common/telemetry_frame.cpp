@@ -1,5 +1,8 @@
 #include "common/telemetry_frame.h"
 
+#include <cstdio>
+#include <ctime>
+
 namespace {
 
 constexpr std::int64_t kDayMs = 86'400'000;
@@ -28,4 +31,15 @@ std::int64_t FixDater::Date(int timeOfDayMs) {
   }
   lastTimeOfDayMs_ = timeOfDayMs;
   return *dayStartMs_ + timeOfDayMs;
+}
+
+std::string IsoUtc(std::int64_t utcMs) {
+  const auto ms = static_cast<int>((utcMs % 1000 + 1000) % 1000);
+  const auto seconds = static_cast<std::time_t>((utcMs - ms) / 1000);
+  std::tm tm{};
+  gmtime_r(&seconds, &tm);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+  return text;
 }

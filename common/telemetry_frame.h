@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 // One decoded frame as the outputs that follow a flight see it: physical
 // units, and the stream time of the recording at which it was decoded.
@@ -43,3 +44,6 @@ class FixDater {
   std::optional<std::int64_t> dayStartMs_;
   int lastTimeOfDayMs_ = 0;
 };
+
+// "2026-06-01T10:15:00.500Z": ISO 8601 UTC with milliseconds.
+std::string IsoUtc(std::int64_t utcMs);

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -164,15 +166,16 @@ std::vector<std::pair<GstClockTime, std::string>> TextBuffers(const std::string&
   return buffers;
 }
 
-TEST_F(FlightOutputs, GpxSubtitlesAndMuxAreReadByTheirConsumers) {
+TEST_F(FlightOutputs, FilesAreReadByTheirConsumers) {
   const fs::path gpx = folder_ / "flight.gpx", srt = folder_ / "flight.srt",
-                 mkv = folder_ / "flight.mkv";
+                 mkv = folder_ / "flight.mkv", kml = folder_ / "track.kml",
+                 csv = folder_ / "full.csv";
   // A file modified on a known day dates the fixes on it.
   const ProcessResult touched = RunProcess({"touch", "-d", "2026-06-01 10:20:00Z", flight_.wav});
   ASSERT_EQ(touched.exitCode, 0);
-  const ProcessResult decoded =
-      RunProcess({QUORVEX_DECODE_PATH, "--library", QUORVEX_LIBRARY_PATH, "--gpx", gpx, "--srt",
-                  srt, "--vtt", folder_ / "flight.vtt", "--mux", mkv, flight_.wav});
+  const ProcessResult decoded = RunProcess(
+      {QUORVEX_DECODE_PATH, "--library", QUORVEX_LIBRARY_PATH, "--gpx", gpx, "--srt", srt, "--vtt",
+       folder_ / "flight.vtt", "--mux", mkv, "--kml-track", kml, "--csv-full", csv, flight_.wav});
   ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
 
   const ProcessResult valid = RunProcess({"xmllint", "--noout", "--schema", GPX_SCHEMA_PATH, gpx});
@@ -182,18 +185,38 @@ TEST_F(FlightOutputs, GpxSubtitlesAndMuxAreReadByTheirConsumers) {
   const ProcessResult read =
       RunProcess({"gpsbabel", "-t", "-i", "gpx", "-f", gpx, "-o", "unicsv,utc=0", "-F", "-"});
   ASSERT_EQ(read.exitCode, 0) << read.err;
-  std::string expected;
+  // The converter reads the time track as the GPX track, without satellites.
+  std::string expected, expectedTrack;
   for (std::size_t i = 0; i < positions.size(); ++i) {
     const PositionRecord& p = *positions[i];
-    char row[160];
+    char row[160], time[40];
     const int ms = p.timeMs % 1000;
-    std::snprintf(row, sizeof row, "%zu,%.6f,%.6f,%.1f,%d,2026/06/01,%02d:%02d:%02d%s\n", i + 1,
-                  p.latitude / 600000.0, p.longitude / 600000.0, p.altitude / 100.0, p.numSats,
-                  p.timeMs / 3600000, p.timeMs / 60000 % 60, p.timeMs / 1000 % 60,
+    std::snprintf(time, sizeof time, "2026/06/01,%02d:%02d:%02d%s", p.timeMs / 3600000,
+                  p.timeMs / 60000 % 60, p.timeMs / 1000 % 60,
                   ms ? ("." + std::to_string(ms)).c_str() : "");
-    expected += row;
+    const int n = std::snprintf(row, sizeof row, "%zu,%.6f,%.6f,%.1f,", i + 1,
+                                p.latitude / 600000.0, p.longitude / 600000.0, p.altitude / 100.0);
+    expected += std::string(row, n) + std::to_string(p.numSats) + "," + time + "\n";
+    expectedTrack += std::string(row, n) + time + "\n";
   }
+  const ProcessResult track =
+      RunProcess({"gpsbabel", "-t", "-i", "kml", "-f", kml, "-o", "unicsv,utc=0", "-F", "-"});
+  EXPECT_EQ(Lines(track.out, 1), expectedTrack) << track.err;
   EXPECT_EQ(Lines(read.out, 1), expected);
+
+  // A row per frame, the values exact.
+  std::ifstream full(csv);
+  std::vector<std::vector<std::string>> rows;
+  for (std::string line; std::getline(full, line);) {
+    std::vector<std::string>& cells = rows.emplace_back();
+    std::istringstream fields(line.substr(0, line.find('\r')));
+    for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
+  }
+  ASSERT_EQ(rows.size(), flight_.frames.size() + 1);
+  ASSERT_GE(rows[1].size(), 6u);
+  EXPECT_EQ(rows[1][1], "position");
+  EXPECT_EQ(rows[1][2], std::to_string(positions[0]->timeMs));
+  EXPECT_EQ(std::strtod(rows[1][3].c_str(), nullptr), positions[0]->latitude / 600000.0);
 
   // GStreamer's parser gives one buffer per cue, at the decoded frame's
   // time, and the muxed recording carries the same cues beside its audio.

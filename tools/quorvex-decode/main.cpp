@@ -18,9 +18,11 @@
 #include <variant>
 #include <vector>
 
+#include "common/frame_csv_writer.h"
 #include "common/gpx_writer.h"
 #include "common/history_csv.h"
 #include "common/iquorvex.h"
+#include "common/kml_track_writer.h"
 #include "common/subtitle_writer.h"
 #include "platform/com/bstr.h"
 #include "platform/com/co_create.h"
@@ -166,6 +168,9 @@ int WriteFrameOutputs(const DecodeOptions& options, std::span<const TelemetryFra
        [](std::span<const TelemetryFrame> f, std::int64_t) { return subtitles::Srt(f); }},
       {"--vtt", options.vtt,
        [](std::span<const TelemetryFrame> f, std::int64_t) { return subtitles::WebVtt(f); }},
+      {"--kml-track", options.kmlTrack, &kml_track::Document},
+      {"--csv-full", options.csvFull,
+       [](std::span<const TelemetryFrame> f, std::int64_t) { return frame_csv::Document(f); }},
   };
   int status = ToInt(ExitStatus::kOk);
   const std::int64_t recorded = RecordingUtcSeconds(options.media);

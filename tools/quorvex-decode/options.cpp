@@ -30,7 +30,11 @@ Options:
                          applied after decoding and before any output
   --csv FILE             write the packet history as CSV (the viewer's Export
                          History format)
+  --csv-full FILE        write every frame as CSV at full precision, with the
+                         stream time at which it was decoded
   --kml FILE             write the flight track as KML
+  --kml-track FILE       write the flight as a KML time track (gx:Track), which
+                         a globe's time slider replays
   --nmea FILE            write the positions as NMEA 0183 sentences to FILE
                          (default: $QUORVEX_NMEA_PATH, else nmea.txt in the
                          user's private temporary folder)
@@ -160,6 +164,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       if (auto e = path(options.srt)) return *e;
     } else if (name == "--vtt") {
       if (auto e = path(options.vtt)) return *e;
+    } else if (name == "--kml-track") {
+      if (auto e = path(options.kmlTrack)) return *e;
+    } else if (name == "--csv-full") {
+      if (auto e = path(options.csvFull)) return *e;
     } else if (name == "--mux") {
       if (auto e = path(options.mux)) return *e;
     } else if (name == "--rate") {

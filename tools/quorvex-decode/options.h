@@ -24,6 +24,8 @@ struct DecodeOptions {
   std::optional<std::filesystem::path> srt;
   std::optional<std::filesystem::path> vtt;
   std::optional<std::filesystem::path> mux;
+  std::optional<std::filesystem::path> kmlTrack;
+  std::optional<std::filesystem::path> csvFull;
   bool json = false;
   bool realtime = false;
 };
