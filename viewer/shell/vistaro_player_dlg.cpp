@@ -2,7 +2,9 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <cstdio>
 #include <map>
@@ -150,8 +152,21 @@ bool CVistaroPlayerDlg::OnInitDialog() {
 void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
   // Stands in for the system menu where the desktop offers none.
   QMenu menu(this);
+  QAction* gpx = menu.addAction(QStringLiteral("Export &GPX..."));
+  gpx->setEnabled(static_cast<bool>(Decoder()));
+  menu.addSeparator();
   QAction* about = menu.addAction(QStringLiteral("&About VistaroPlayer..."));
-  if (menu.exec(event->globalPos()) == about) OnSysCommand(IDM_ABOUTBOX);
+  QAction* chosen = menu.exec(event->globalPos());
+  if (chosen == about) OnSysCommand(IDM_ABOUTBOX);
+  if (chosen == gpx) {
+    // Fixes carry no date: a file's is near its modification time, live
+    // audio's is today.
+    const QFileInfo media(mediaPath_);
+    const std::int64_t recorded = !mediaPath_.isEmpty() && media.exists()
+                                      ? media.lastModified().toSecsSinceEpoch()
+                                      : QDateTime::currentSecsSinceEpoch();
+    ExportGpx(Decoder(), recorded, Ui(), this);
+  }
 }
 
 void CVistaroPlayerDlg::OnSysCommand(unsigned command) {
@@ -227,6 +242,7 @@ void CVistaroPlayerDlg::OpenFile(const QString& path) {
     return;
   }
   playbackComplete_ = false;
+  mediaPath_ = path;
   SetTimer(kRefreshTimer, kRefreshPeriodMs);
   ShowControl(IDC_PLAY, false);
   EnableControl(IDC_PAUSE, true);
@@ -262,6 +278,7 @@ void CVistaroPlayerDlg::OnLiveCapture() {
 
   if (SUCCEEDED(graph_->StartLiveCapture())) {
     playbackComplete_ = false;
+    mediaPath_.clear();
     SetTimer(kRefreshTimer, kRefreshPeriodMs);
   }
   ApplyTelemetryRate();

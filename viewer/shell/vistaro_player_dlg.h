@@ -119,6 +119,7 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   QIcon mainIcon_;
   QRect savedClientRect_;
   std::u16string kmlFolder_;
+  QString mediaPath_;  // the file playing, empty for live audio
   TelemetryRateStore rateStore_;
   std::unique_ptr<GraphMessages> graphMessages_;
   VideoAreaWidget* videoArea_ = nullptr;  // owned by the dialog as a child
