@@ -52,7 +52,7 @@ std::string EscapedUtf8(std::u16string_view text) {
 
 constexpr std::string_view kDocumentStart =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<kml xmlns=\"http://earth.google.com/kml/2.1\">\n"
+    "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
     "<Document>\n"
     "<name>";
 constexpr std::string_view kDocumentEnd =
@@ -161,17 +161,17 @@ std::string KmlWriter::PositionDocument(std::u16string_view name, bool absoluteA
       "\t\t<name>PlaneIcon</name>\n"
       "\t\t<open>1</open>\n";
 
-  const std::string_view placemarkStart = absoluteAltitude
-                                              ? "\t\t<Placemark>\n"
-                                                "\t\t\t<styleUrl>#PlaneIcon</styleUrl>\n"
-                                                "\t\t\t<Point>\n"
-                                                "\t\t\t    <altitudeMode>absolute</altitudeMode>\n"
-                                                "\t\t\t\t<coordinates>"
-                                              : "\t\t<Placemark>\n"
-                                                "\t\t\t<styleUrl>#PlaneIcon</styleUrl>\n"
-                                                "\t\t\t<Point>\n"
-                                                "\t\t\t    <altitudeMode>relative</altitudeMode>\n"
-                                                "\t\t\t\t<coordinates>";
+  const std::string_view placemarkStart =
+      absoluteAltitude ? "\t\t<Placemark>\n"
+                         "\t\t\t<styleUrl>#PlaneIcon</styleUrl>\n"
+                         "\t\t\t<Point>\n"
+                         "\t\t\t    <altitudeMode>absolute</altitudeMode>\n"
+                         "\t\t\t\t<coordinates>"
+                       : "\t\t<Placemark>\n"
+                         "\t\t\t<styleUrl>#PlaneIcon</styleUrl>\n"
+                         "\t\t\t<Point>\n"
+                         "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
+                         "\t\t\t\t<coordinates>";
   for (const Entry& entry : entries_) {
     out += placemarkStart;
     out += entry.coordinates;
@@ -245,7 +245,7 @@ std::string KmlWriter::TrackDocument(std::u16string_view name, bool relativeAlti
       "\t\t\t<styleUrl>#RedPushpin</styleUrl>\n"
       "\t\t\t<LineString>\n"
       "\t\t\t\t<tessellate>1</tessellate>\n";
-  out += relativeAltitude ? "\t\t\t    <altitudeMode>relative</altitudeMode>\n"
+  out += relativeAltitude ? "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
                           : "\t\t\t    <altitudeMode>absolute</altitudeMode>\n";
   out += "\t\t\t\t    <coordinates>\n";
   for (const Entry& entry : entries_) {
@@ -258,31 +258,33 @@ std::string KmlWriter::TrackDocument(std::u16string_view name, bool relativeAlti
       "\t\t\t</LineString>\n"
       "\t\t</Placemark>\n";
 
+  // The schema's order: extrude, then altitudeMode, then coordinates.
   const std::string_view pointStart =
       relativeAltitude ? (extrude ? "\t\t\t<Point>\n"
-                                    "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
                                     "\t\t\t    <extrude>1</extrude>\n"
+                                    "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
                                     "\t\t\t\t<coordinates>"
                                   : "\t\t\t<Point>\n"
                                     "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
                                     "\t\t\t\t<coordinates>")
                        : (extrude ? "\t\t\t<Point>\n"
-                                    "\t\t\t    <altitudeMode>absolute</altitudeMode>\n"
                                     "\t\t\t    <extrude>1</extrude>\n"
+                                    "\t\t\t    <altitudeMode>absolute</altitudeMode>\n"
                                     "\t\t\t\t<coordinates>"
                                   : "\t\t\t<Point>\n"
                                     "\t\t\t    <altitudeMode>absolute</altitudeMode>\n"
                                     "\t\t\t\t<coordinates>");
   std::int32_t previousAltitude = 0;
   for (const Entry& entry : entries_) {
-    out += entry.point.altitude > previousAltitude
-               ? "\t\t<Placemark>\n\t\t\t<styleUrl>#GreenPushpin</styleUrl>\n"
-               : "\t\t<Placemark>\n\t\t\t<styleUrl>#RedPushpin</styleUrl>\n";
+    // A feature's description comes before its style in the schema.
+    out += "\t\t<Placemark>\n";
     if (!entry.description.empty()) {
       out += "\t\t\t<description>";
       out += entry.description;
       out += "</description>\n";
     }
+    out += entry.point.altitude > previousAltitude ? "\t\t\t<styleUrl>#GreenPushpin</styleUrl>\n"
+                                                   : "\t\t\t<styleUrl>#RedPushpin</styleUrl>\n";
     out += pointStart;
     out += entry.coordinates;
     out +=
@@ -331,6 +333,10 @@ HRESULT KmlWriter::WritePositionFile(std::u16string_view path, std::u16string_vi
 HRESULT KmlWriter::WriteTrackFile(std::u16string_view path, std::u16string_view name,
                                   bool relativeAltitude, bool extrude) const {
   return WriteDocument(path, TrackDocument(name, relativeAltitude, extrude));
+}
+
+HRESULT KmlWriter::WriteDocumentFile(std::u16string_view path, const std::string& document) {
+  return WriteDocument(path, document);
 }
 
 HRESULT KmlWriter::WriteNetworkLink(std::u16string_view path, std::u16string_view href,

@@ -48,6 +48,9 @@ class KmlWriter {
                          bool extrude) const;
   HRESULT WriteNetworkLink(std::u16string_view path, std::u16string_view href,
                            std::u16string_view name, float refreshInterval) const;
+  // A document assembled earlier, written the same way (for writers that
+  // copy the document under a lock and write it after).
+  static HRESULT WriteDocumentFile(std::u16string_view path, const std::string& document);
 
   static const char16_t kDefaultIconHref[];
 

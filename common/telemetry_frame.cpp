@@ -1,5 +1,6 @@
 #include "common/telemetry_frame.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -13,21 +14,17 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - (a % b < 
 
 std::int64_t FixDater::Date(int timeOfDayMs) {
   if (!dayStartMs_) {
-    const std::int64_t near = recording_ * 1000;
-    std::int64_t best = FloorDiv(near, kDayMs) * kDayMs;
-    // Of the day before, the day itself and the day after, the one on which
-    // this time of day is nearest the instant.
-    for (std::int64_t day : {best - kDayMs, best + kDayMs}) {
-      const auto distance = [&](std::int64_t d) {
-        const std::int64_t t = d + timeOfDayMs - near;
-        return t < 0 ? -t : t;
-      };
-      if (distance(day) < distance(best)) best = day;
-    }
-    dayStartMs_ = best;
-  } else if (timeOfDayMs + kDayMs / 2 < lastTimeOfDayMs_) {
-    // Back by more than half a day: midnight, not a late frame.
-    *dayStartMs_ += kDayMs;
+    const std::int64_t near = recording_ ? *recording_ * 1000
+                                         : std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::system_clock::now().time_since_epoch())
+                                               .count();
+    const std::int64_t day = FloorDiv(near, kDayMs) * kDayMs;
+    const std::int64_t ahead = day + timeOfDayMs - near;
+    dayStartMs_ = ahead > kDayMs / 2 ? day - kDayMs : ahead < -kDayMs / 2 ? day + kDayMs : day;
+  } else {
+    const std::int64_t step = static_cast<std::int64_t>(timeOfDayMs) - lastTimeOfDayMs_;
+    if (step < -kDayMs / 2) *dayStartMs_ += kDayMs;
+    if (step > kDayMs / 2) *dayStartMs_ -= kDayMs;
   }
   lastTimeOfDayMs_ = timeOfDayMs;
   return *dayStartMs_ + timeOfDayMs;

@@ -28,19 +28,23 @@ struct TelemetryFrame {
 };
 
 // The absolute time of a fix: the frames carry a time of day only. The first
-// fix is dated on the UTC day on which its time of day lies nearest
-// `recordingUtcSeconds` (an instant near the recording: its container date,
-// else the file's modification time, else now); later fixes move to the
-// next day when their time of day goes back past midnight (by more than
-// half a day, so that a late frame does not count).
+// fix is dated on the UTC day on which its time of day lies nearest the
+// recording instant (an instant near the recording: its container date,
+// else the file's modification time; without one, the moment the first fix
+// is dated, which suits live audio). From then on a jump of the time of day
+// by more than half a day is midnight passing: forwards as the flight goes
+// on, backwards when a recording is sought back over it.
 class FixDater {
  public:
+  FixDater() = default;
   explicit FixDater(std::int64_t recordingUtcSeconds) : recording_(recordingUtcSeconds) {}
-  // Milliseconds since 1970-01-01 UTC. Fixes must be dated in their order.
+  // Before the first fix is dated.
+  void SetRecordingTime(std::int64_t utcSeconds) { recording_ = utcSeconds; }
+  // Milliseconds since 1970-01-01 UTC. Fixes are dated in their order.
   std::int64_t Date(int timeOfDayMs);
 
  private:
-  std::int64_t recording_;
+  std::optional<std::int64_t> recording_;
   std::optional<std::int64_t> dayStartMs_;
   int lastTimeOfDayMs_ = 0;
 };

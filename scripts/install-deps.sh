@@ -24,9 +24,12 @@ packages=(
   gstreamer1.0-x librsvg2-bin x11-utils
   # The install test validates the desktop entry.
   desktop-file-utils
-  # The flight outputs are read back by their real consumers: the GPX
-  # schema check (xmllint) and a GPS data converter.
-  libxml2-utils gpsbabel
+  # Real consumers of the NMEA output: a converter and gpsd (gpsfake).
+  gpsbabel gpsd gpsd-clients
+  # The reference KML 2.2 library reads every KML document we write.
+  libkml-dev
+  # The GPX files we write are checked against the GPX 1.1 schema.
+  libxml2-utils
 )
 
 missing=()

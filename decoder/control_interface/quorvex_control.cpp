@@ -1,7 +1,10 @@
 #include "decoder/control_interface/quorvex_control.h"
 
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -108,8 +111,24 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
 }
 
 HRESULT CQuorvexControl::SetSerialPort(BSTR portName) {
-  std::lock_guard guard(lock_);
-  engine_.SetSerialPort(portName);
+  {
+    std::lock_guard guard(lock_);
+    if (engine_.HoldsSerialPortName(portName)) {
+      engine_.MarkSerialPortRequested();
+      return S_OK;
+    }
+  }
+  ComBstr name =
+      portName ? ComBstr(std::u16string_view(portName, SysStringLen(portName))) : ComBstr();
+  auto sink = std::make_unique<CTelemetryComms>();
+  if (name.Length() != 0) sink->Open(name.View());
+  std::unique_ptr<CTelemetryComms> replaced;
+  {
+    std::lock_guard guard(lock_);
+    replaced = engine_.ReplaceSerialSink(std::move(name), std::move(sink));
+  }
+  // Closing a terminal may wait for its output to drain: after the unlock.
+  replaced.reset();
   return S_OK;
 }
 
@@ -146,10 +165,16 @@ HRESULT CQuorvexControl::GetPosition(int* timeMs, float* longitude, float* latit
 }
 
 HRESULT CQuorvexControl::WriteTrackKml(BSTR path) {
-  std::lock_guard guard(lock_);
   if (SysStringLen(path) == 0) return E_FAIL;
-  return engine_.Track().WriteTrackFile(std::u16string_view(path, SysStringLen(path)), u"Aviquent",
-                                        false, false);
+  std::string document;
+  {
+    // The points' text is formatted as they arrive: assembling the document
+    // is a copy, and the write (of a long flight, to a slow disk) waits
+    // outside the lock.
+    std::lock_guard guard(lock_);
+    document = engine_.Track().TrackDocument(u"Aviquent", false, false);
+  }
+  return KmlWriter::WriteDocumentFile(std::u16string_view(path, SysStringLen(path)), document);
 }
 
 HRESULT CQuorvexControl::ClearTrack() {
@@ -241,6 +266,22 @@ HRESULT CQuorvexControl::GetLaunchSite(float* longitude, float* latitude, float*
   *longitude = Degrees(site.longitude);
   *latitude = Degrees(site.latitude);
   *altitude = Metres(site.altitude);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::SetRecordingTime(std::int64_t utcSeconds) {
+  std::lock_guard guard(lock_);
+  engine_.SetRecordingTime(std::chrono::sys_seconds(std::chrono::seconds(utcSeconds)));
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetNmeaFile(BSTR* path, HRESULT* openResult) {
+  // Fixed at construction: no lock needed.
+  if (path) {
+    const auto& nmeaPath = engine_.NmeaPath();
+    *path = nmeaPath ? ComBstr(std::string_view(nmeaPath->string())).Detach() : nullptr;
+  }
+  if (openResult) *openResult = engine_.NmeaOpenResult();
   return S_OK;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/iquorvex.h"
+#include "common/iquorvex_nmea.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
 // IQuorvex over one decoder engine, plus the buffer loop that feeds it. The
@@ -14,9 +15,12 @@
 // delegate to an outer object when aggregated.
 //
 // One lock guards the engine: the streaming thread holds it for a whole
-// buffer and every IQuorvex method holds it for its whole run, so the viewer
-// never reads a history or the track while a frame is being stored.
-class CQuorvexControl : public IQuorvex {
+// buffer and the control methods hold it while they touch the engine, so
+// the viewer never reads a history or the track while a frame is being
+// stored. No file or device work happens under it (what a method writes is
+// copied first), apart from the NMEA lines of the fix being stored: a slow
+// disk or port must not stall the audio.
+class CQuorvexControl : public IQuorvex, public IQuorvexNmea {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
@@ -87,6 +91,10 @@ class CQuorvexControl : public IQuorvex {
   HRESULT STDMETHODCALLTYPE GetLaunchSite(float* longitude, float* latitude,
                                           float* altitude) override;
   HRESULT STDMETHODCALLTYPE SetLaunchSite(float longitude, float latitude, float altitude) override;
+
+  // IQuorvexNmea
+  HRESULT STDMETHODCALLTYPE SetRecordingTime(std::int64_t utcSeconds) override;
+  HRESULT STDMETHODCALLTYPE GetNmeaFile(BSTR* path, HRESULT* openResult) override;
 
  protected:
   ~CQuorvexControl();

@@ -95,18 +95,28 @@ void CDecodeEngine::OnDataSlot(int level) {
   takeBit_ = !takeBit_;
 }
 
+bool CDecodeEngine::CanBeTrue(const PositionRecord& r) {
+  constexpr std::int32_t kUnitsPerDegree = 600000;
+  constexpr std::int32_t kDayMs = 24 * 3600 * 1000;
+  return r.latitude >= -90 * kUnitsPerDegree && r.latitude <= 90 * kUnitsPerDegree &&
+         r.longitude >= -180 * kUnitsPerDegree && r.longitude <= 180 * kUnitsPerDegree &&
+         r.timeMs >= 0 && r.timeMs < kDayMs;
+}
+
 void CDecodeEngine::CompleteFrame() {
   const auto crc = crc8::Compute(frame_, static_cast<std::size_t>(byteCount_ - 1));
-  if (crc == frame_[byteCount_ - 1]) {
+  const std::uint8_t* payload = frame_ + 2;
+  PositionRecord position;
+  std::memcpy(&position, payload, sizeof position);
+  // The CRC-8 lets about one garbled frame in 256 through; a position off
+  // the globe or outside the day is one of them, and is lost like any other.
+  const bool impossible = frame_[0] == kFramePosition && !CanBeTrue(position);
+  if (crc == frame_[byteCount_ - 1] && !impossible) {
     ++goodFrames_;
-    const std::uint8_t* payload = frame_ + 2;
     switch (frame_[0]) {
-      case kFramePosition: {
-        PositionRecord r;
-        std::memcpy(&r, payload, sizeof r);
-        OnPosition(r);
+      case kFramePosition:
+        OnPosition(position);
         break;
-      }
       case kFrameUplink:
         std::memcpy(&latestUplink_, payload, sizeof latestUplink_);
         OnUplinkStatus(latestUplink_);

@@ -46,6 +46,10 @@ class CDecodeEngine {
   std::uint32_t SampleRate() const { return sampleRate_; }
   std::int32_t SlotRate() const { return slotRate_; }
 
+  // On the globe (latitude within ±90°, longitude within ±180°) and within
+  // the day (0 <= time < 24 h).
+  static bool CanBeTrue(const PositionRecord& r);
+
  protected:
   ~CDecodeEngine() = default;
 

@@ -26,6 +26,7 @@ CUnknown* BrelaneTelemetryDecode::CreateInstance(IUnknown* outer, HRESULT* hr) {
 HRESULT BrelaneTelemetryDecode::NonDelegatingQueryInterface(REFIID iid, void** object) {
   if (!object) return E_POINTER;
   if (iid == IID_IQuorvex) return GetInterface(static_cast<IQuorvex*>(this), object);
+  if (iid == IID_IQuorvexNmea) return GetInterface(static_cast<IQuorvexNmea*>(this), object);
   return CTransformFilter::NonDelegatingQueryInterface(iid, object);
 }
 

@@ -21,7 +21,7 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
 
   DECLARE_IUNKNOWN
 
-  // IID_IQuorvex, then the base's interfaces.
+  // IID_IQuorvex, IID_IQuorvexNmea, then the base's interfaces.
   HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** object) override;
 
   HRESULT CheckInputType(const CMediaType* mediaType) override;

@@ -3,12 +3,16 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "common/iquorvex_nmea.h"
 #include "common/user_folder.h"
-#include "decoder/telemetry/nmea.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -17,18 +21,40 @@ namespace {
 constexpr double kUnitsPerRadian = 34377467.706;
 constexpr double kEarthRadius = 6366833.142;
 
-std::FILE* OpenNmeaFile(const std::filesystem::path& path) {
+std::FILE* OpenNmeaFile(const std::filesystem::path& path, HRESULT& result) {
+  result = E_FAIL;
 #if defined(_WIN32)
   // Binary, so the sentences' own CR LF are not doubled.
-  return _wfopen(path.c_str(), L"wb");
+  std::FILE* f = _wfopen(path.c_str(), L"wb");
 #else
-  // A symbolic link planted at the path must not redirect the log.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // A symbolic link planted at the path must not redirect the log. Not
+  // truncated yet: a file another process holds stays as it is. Opened
+  // without blocking, so a pipe nobody reads fails here instead of hanging.
+  const int fd = ::open(path.c_str(),
+                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
   if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    // One writer per file: two would interleave their lines, and the one
+    // that truncates last leaves the other's offset beyond the end, which
+    // fills the gap with NUL bytes.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK) result = QUORVEX_E_NMEA_LOCKED;
+      ::close(fd);
+      return nullptr;
+    }
+    if (::ftruncate(fd, 0) != 0) {
+      ::close(fd);
+      return nullptr;
+    }
+    if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0)
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  }
   std::FILE* f = ::fdopen(fd, "wb");
   if (!f) ::close(fd);
-  return f;
 #endif
+  if (f) result = S_OK;
+  return f;
 }
 
 void WriteSentence(std::FILE* f, const std::string& sentence) {
@@ -38,8 +64,10 @@ void WriteSentence(std::FILE* f, const std::string& sentence) {
 }  // namespace
 
 std::optional<std::filesystem::path> CDecodeEngineWithComms::DefaultNmeaPath() {
-  if (const char* env = std::getenv("QUORVEX_NMEA_PATH"); env && *env)
+  if (const char* env = std::getenv("QUORVEX_NMEA_PATH")) {
+    if (!*env) return std::nullopt;
     return std::filesystem::path(env);
+  }
 #if defined(_WIN32)
   return std::filesystem::path(L"c:\\nmea.txt");
 #else
@@ -48,8 +76,9 @@ std::optional<std::filesystem::path> CDecodeEngineWithComms::DefaultNmeaPath() {
 #endif
 }
 
-CDecodeEngineWithComms::CDecodeEngineWithComms(const std::optional<std::filesystem::path>& nmeaPath) {
-  if (nmeaPath) nmeaFile_.reset(OpenNmeaFile(*nmeaPath));
+CDecodeEngineWithComms::CDecodeEngineWithComms(const std::optional<std::filesystem::path>& nmeaPath)
+    : nmeaPath_(nmeaPath) {
+  if (nmeaPath_) nmeaFile_.reset(OpenNmeaFile(*nmeaPath_, nmeaOpenResult_));
 }
 
 CDecodeEngineWithComms::~CDecodeEngineWithComms() = default;
@@ -73,15 +102,12 @@ void CDecodeEngineWithComms::OverrideLaunchSite(std::int32_t latitude, std::int3
   launchSite_.altitude = altitude;
 }
 
-void CDecodeEngineWithComms::SetSerialPort(BSTR portName) {
+std::unique_ptr<CTelemetryComms> CDecodeEngineWithComms::ReplaceSerialSink(
+    ComBstr portName, std::unique_ptr<CTelemetryComms> sink) {
   serialPortRequested_ = true;
-  if (portName != nullptr && portName == serialPortName_.Get()) return;
-  serialPortName_ = portName ? ComBstr(std::u16string_view(portName, SysStringLen(portName)))
-                             : ComBstr();
-  if (serialPortName_.Length() == 0)
-    serialSink_.Close();
-  else
-    serialSink_.Open(serialPortName_.View());
+  serialPortName_ = std::move(portName);
+  serialSink_.swap(sink);
+  return sink;
 }
 
 void CDecodeEngineWithComms::OnPosition(PositionRecord record) {
@@ -101,28 +127,29 @@ void CDecodeEngineWithComms::OnPosition(PositionRecord record) {
   }
   currentPosition_ = record;
 
-  if (nmeaFile_ || serialSink_.IsOpen()) {
-    const std::string rmc = nmea::RmcSentence(record);
-    const std::string gga = nmea::GgaSentence(record);
+  if (nmeaFile_ || serialSink_->IsOpen()) {
+    const auto [rmc, gga] = sentences_.For(record);
     if (nmeaFile_) {
       WriteSentence(nmeaFile_.get(), rmc);
       WriteSentence(nmeaFile_.get(), gga);
       // Moving-map programs follow this file while the flight runs.
       std::fflush(nmeaFile_.get());
     }
-    if (serialSink_.IsOpen()) {
-      serialSink_.Write(ComBstr(rmc).Detach());
-      serialSink_.Write(ComBstr(gga).Detach());
+    if (serialSink_->IsOpen()) {
+      serialSink_->Write(ComBstr(rmc).Detach());
+      serialSink_->Write(ComBstr(gga).Detach());
     }
   }
 
   // int64 differences: garbage frames may carry any int32 coordinates.
-  const auto dLat = static_cast<std::int64_t>(currentPosition_.latitude) - previousPosition_.latitude;
+  const auto dLat =
+      static_cast<std::int64_t>(currentPosition_.latitude) - previousPosition_.latitude;
   const auto dLon =
       static_cast<std::int64_t>(currentPosition_.longitude) - previousPosition_.longitude;
   const float y = static_cast<float>(static_cast<double>(dLon) *
                                      std::cos(previousPosition_.latitude / kUnitsPerRadian));
-  const float angle = static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(dLat)));
+  const float angle =
+      static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(dLat)));
   course_ = static_cast<float>(std::trunc(angle * 180.0 / 3.1415926));
 
   previousPosition_ = currentPosition_;

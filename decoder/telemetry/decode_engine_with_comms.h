@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +10,7 @@
 
 #include "common/kml_writer.h"
 #include "decoder/demodulator/decode_engine.h"
+#include "decoder/telemetry/nmea.h"
 #include "decoder/telemetry/telemetry_comms.h"
 #include "platform/com/bstr.h"
 
@@ -18,15 +20,18 @@
 // Not thread-safe: the owner serializes the streaming side against readers.
 class CDecodeEngineWithComms final : public CDecodeEngine {
  public:
-  // Where the NMEA log goes unless told otherwise: $QUORVEX_NMEA_PATH, else
-  // "nmea.txt" in the user's private temporary folder ("c:\nmea.txt" on
-  // Windows). nullopt when there is nowhere safe to write.
+  // Where the NMEA log goes unless told otherwise: $QUORVEX_NMEA_PATH (set
+  // but empty: no log at all), else "nmea.txt" in the user's private
+  // temporary folder ("c:\nmea.txt" on Windows). nullopt when there is no
+  // log or nowhere safe to write it.
   static std::optional<std::filesystem::path> DefaultNmeaPath();
 
-  // A log that cannot be opened is skipped without a word: decoding matters
-  // more than the side file.
-  explicit CDecodeEngineWithComms(const std::optional<std::filesystem::path>& nmeaPath =
-                                      DefaultNmeaPath());
+  // A log that cannot be opened is skipped: decoding matters more than the
+  // side file. NmeaOpenResult says why, for owners that tell the user. A
+  // regular file is held under an exclusive lock for the engine's life, and
+  // a file another process holds is neither emptied nor written.
+  explicit CDecodeEngineWithComms(
+      const std::optional<std::filesystem::path>& nmeaPath = DefaultNmeaPath());
   ~CDecodeEngineWithComms();
 
   // Flat-earth distance in metres around `b`, in single precision with
@@ -45,18 +50,28 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   KmlWriter& Track() { return track_; }
   const KmlWriter& Track() const { return track_; }
   bool NmeaFileOpen() const { return nmeaFile_ != nullptr; }
+  const std::optional<std::filesystem::path>& NmeaPath() const { return nmeaPath_; }
+  // S_OK, QUORVEX_E_NMEA_LOCKED or E_FAIL; S_OK without a path.
+  HRESULT NmeaOpenResult() const { return nmeaOpenResult_; }
+  void SetRecordingTime(std::chrono::sys_seconds instant) { sentences_.SetRecordingTime(instant); }
 
   // Latitude, longitude and altitude only: the satellite field decides
   // whether the automatic capture still happens.
   void OverrideLaunchSite(std::int32_t latitude, std::int32_t longitude, std::int32_t altitude);
 
-  // Keeps a private copy of the name; null or empty closes the serial sink,
-  // any other name opens that port. The very string already held changes
-  // nothing.
-  void SetSerialPort(BSTR portName);
+  // True for the very string already held, whose port stays as it is.
+  bool HoldsSerialPortName(BSTR portName) const {
+    return portName != nullptr && portName == serialPortName_.Get();
+  }
+  // Puts in a sink opened (or not) on `portName` by the caller and hands
+  // back the one it replaces: opening and closing a port is device I/O,
+  // which stays outside whatever lock serializes the engine.
+  std::unique_ptr<CTelemetryComms> ReplaceSerialSink(ComBstr portName,
+                                                     std::unique_ptr<CTelemetryComms> sink);
+  void MarkSerialPortRequested() { serialPortRequested_ = true; }
   BSTR SerialPortName() const { return serialPortName_.Get(); }
   bool SerialPortRequested() const { return serialPortRequested_; }
-  const CTelemetryComms& SerialSink() const { return serialSink_; }
+  const CTelemetryComms& SerialSink() const { return *serialSink_; }
 
  protected:
   void OnPosition(PositionRecord record) override;
@@ -68,8 +83,11 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
 
+  std::optional<std::filesystem::path> nmeaPath_;
+  HRESULT nmeaOpenResult_ = S_OK;
   std::unique_ptr<std::FILE, FileCloser> nmeaFile_;
-  CTelemetryComms serialSink_;
+  nmea::StreamSentences sentences_;
+  std::unique_ptr<CTelemetryComms> serialSink_ = std::make_unique<CTelemetryComms>();
   ComBstr serialPortName_;
   bool serialPortRequested_ = false;
   PositionRecord currentPosition_{};

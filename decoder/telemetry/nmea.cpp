@@ -1,5 +1,6 @@
 #include "decoder/telemetry/nmea.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -7,14 +8,24 @@
 namespace nmea {
 namespace {
 
+constexpr std::int64_t kDayMs = 24LL * 3600 * 1000;
+constexpr std::int64_t kHalfDayMs = kDayMs / 2;
+constexpr double kUnitsPerDegree = 600000.0;
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kEarthRadiusMetres = 6371008.8;
+constexpr double kMetresPerSecondPerKnot = 1852.0 / 3600.0;
+
 std::string TimeField(std::int32_t timeMs) {
-  // Hours are not reduced modulo 24: the aircraft's clock is passed through.
-  // (A precision pads with zeros; a 0 flag beside it would be ignored.)
-  const long seconds = timeMs / 1000;
-  const long hours = seconds / 3600;
-  const long rest = seconds - hours * 3600;
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%.2ld%.2ld%.2ld.00", hours, rest / 60, rest % 60);
+  // Frames with a time outside the day never get here; the magnitude keeps
+  // the text well-formed for any value all the same.
+  const long long ms = std::llabs(static_cast<long long>(timeMs));
+  const long long seconds = ms / 1000;
+  const long long hours = seconds / 3600;
+  const long long rest = seconds - hours * 3600;
+  char buf[64];
+  // Hundredths, so that the two fixes of one second keep distinct times.
+  std::snprintf(buf, sizeof buf, "%.2lld%.2lld%.2lld.%.2lld", hours, rest / 60, rest % 60,
+                ms % 1000 / 10);
   return buf;
 }
 
@@ -42,18 +53,62 @@ std::string Finish(std::string body) {
   return body + tail;
 }
 
+double Radians(std::int32_t units) { return units / kUnitsPerDegree * kPi / 180.0; }
+
+// The day on which `timeMs` of the day lies nearest `instant`.
 }  // namespace
 
-std::string RmcSentence(const PositionRecord& fix) {
-  return Finish("$GPRMC," + TimeField(fix.timeMs) + ",A," + AngleFields(fix.latitude, false) +
-                "," + AngleFields(fix.longitude, true) + ",0.27,0,200804,,*00");
+std::optional<Motion> MotionBetween(const PositionRecord& from, const PositionRecord& to) {
+  std::int64_t elapsedMs = static_cast<std::int64_t>(to.timeMs) - from.timeMs;
+  if (elapsedMs < -kHalfDayMs) elapsedMs += kDayMs;
+  if (elapsedMs > kHalfDayMs) elapsedMs -= kDayMs;  // back across midnight: no motion
+  if (elapsedMs <= 0) return std::nullopt;
+  // Local flat earth: fixes arrive a fraction of a second apart.
+  const double north = Radians(to.latitude) - Radians(from.latitude);
+  double dLon = Radians(to.longitude) - Radians(from.longitude);
+  if (dLon > kPi) dLon -= 2 * kPi;
+  if (dLon < -kPi) dLon += 2 * kPi;
+  const double east = dLon * std::cos((Radians(to.latitude) + Radians(from.latitude)) / 2);
+  const double metres = std::hypot(north, east) * kEarthRadiusMetres;
+  double course = std::atan2(east, north) * 180.0 / kPi;
+  if (course < 0) course += 360.0;
+  // 359.96 would print as 360.0, outside the field's range.
+  if (course >= 359.95) course = 0.0;
+  return Motion{metres / (static_cast<double>(elapsedMs) / 1000.0) / kMetresPerSecondPerKnot,
+                course};
+}
+
+std::string RmcSentence(const PositionRecord& fix, std::chrono::year_month_day date,
+                        const std::optional<Motion>& motion) {
+  char motionFields[96] = ",";
+  if (motion) {
+    std::snprintf(motionFields, sizeof motionFields, "%.2f,%.1f", motion->knots,
+                  motion->courseDegrees);
+  }
+  char dateField[16];
+  std::snprintf(dateField, sizeof dateField, "%02u%02u%02d", static_cast<unsigned>(date.day()),
+                static_cast<unsigned>(date.month()), static_cast<int>(date.year()) % 100);
+  return Finish("$GPRMC," + TimeField(fix.timeMs) + ",A," + AngleFields(fix.latitude, false) + "," +
+                AngleFields(fix.longitude, true) + "," + motionFields + "," + dateField + ",,*00");
 }
 
 std::string GgaSentence(const PositionRecord& fix) {
   char altitude[64];
   std::snprintf(altitude, sizeof altitude, "%.1f", fix.altitude / 100.0);
+  char satellites[8];
+  std::snprintf(satellites, sizeof satellites, "%02u", fix.numSats);
   return Finish("$GPGGA," + TimeField(fix.timeMs) + "," + AngleFields(fix.latitude, false) + "," +
-                AngleFields(fix.longitude, true) + ",1,09,1.0," + altitude + ",M,1.0,M,,*00");
+                AngleFields(fix.longitude, true) + ",1," + satellites + ",1.0," + altitude +
+                ",M,1.0,M,,*00");
+}
+
+StreamSentences::Pair StreamSentences::For(const PositionRecord& fix) {
+  using namespace std::chrono;
+  const sys_time<milliseconds> at{milliseconds(dater_.Date(fix.timeMs))};
+  const std::optional<Motion> motion =
+      previous_ ? MotionBetween(*previous_, fix) : std::optional<Motion>();
+  previous_ = fix;
+  return {RmcSentence(fix, year_month_day(floor<days>(at)), motion), GgaSentence(fix)};
 }
 
 }  // namespace nmea

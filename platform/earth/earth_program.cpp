@@ -4,7 +4,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace earth {
 namespace {
@@ -37,7 +41,53 @@ std::optional<std::filesystem::path> Resolve(std::string_view program) {
   return std::filesystem::absolute(path);
 }
 
+std::filesystem::path Canonical(const std::filesystem::path& path) {
+  std::error_code error;
+  auto canonical = std::filesystem::canonical(path, error);
+  return error ? std::filesystem::path() : canonical;
+}
+
+// The first arguments of a process: the program, and for a script the
+// script itself.
+std::vector<std::string> LeadingArguments(const std::filesystem::path& process) {
+  std::ifstream in(process / "cmdline", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> arguments;
+  for (std::size_t start = 0; start < text.size() && arguments.size() < 2;) {
+    const auto end = text.find('\0', start);
+    arguments.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return arguments;
+}
+
 }  // namespace
+
+bool EarthProgramRuns(const std::filesystem::path& program) {
+  const auto target = Canonical(program);
+  if (target.empty()) return false;
+  // Google Earth Pro's launcher starts this binary from its own folder.
+  const auto binary = target.parent_path() / "googleearth-bin";
+  const uid_t me = ::getuid();
+  const pid_t self = ::getpid();
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (std::stoll(name) == self) continue;
+    struct stat info;
+    if (::stat(entry.path().c_str(), &info) != 0 || info.st_uid != me) continue;
+    std::vector<std::filesystem::path> candidates{Canonical(entry.path() / "exe")};
+    for (const auto& argument : LeadingArguments(entry.path())) {
+      if (argument.starts_with('/')) candidates.push_back(Canonical(argument));
+    }
+    for (const auto& candidate : candidates) {
+      if (!candidate.empty() && (candidate == target || candidate == binary)) return true;
+    }
+  }
+  return false;
+}
 
 std::optional<std::filesystem::path> FindEarthProgram() {
   for (const char* variable : {"VISTARO_GOOGLE_EARTH", "GOOGLE_EARTH"}) {

@@ -12,4 +12,10 @@ namespace earth {
 // never second-guessed by a search of its own.
 std::optional<std::filesystem::path> FindEarthProgram();
 
+// Whether `program` (as FindEarthProgram gives it) already runs for this
+// user: a process of ours whose executable or script is that program, or
+// Google Earth's own binary beside it (the program is often a launcher
+// script that starts the binary under another name).
+bool EarthProgramRuns(const std::filesystem::path& program);
+
 }  // namespace earth

@@ -11,6 +11,9 @@
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -23,6 +26,8 @@
 #include "platform/com/single_interface_object.h"
 #include "platform/com/utf.h"
 #include "platform/earth/earth_program.h"
+#include "platform/earth/earth_session.h"
+#include "platform/earth/loopback_http_server.h"
 #include "platform/file/atomic_file.h"
 #include "platform/file/xml_text.h"
 
@@ -52,11 +57,10 @@ std::string Number(double value) {
   return std::string(buffer, result.ptr);
 }
 
-std::string Link(std::string_view name, const std::filesystem::path& href, double refresh,
-                 bool flyToView) {
+std::string Link(std::string_view name, std::string_view href, double refresh, bool flyToView) {
   std::string out = "\t<NetworkLink>\n\t\t<name>" + XmlEscaped(name) + "</name>\n";
   if (flyToView) out += "\t\t<flyToView>1</flyToView>\n";
-  out += "\t\t<Link>\n\t\t\t<href>" + XmlEscaped(href.string()) + "</href>\n";
+  out += "\t\t<Link>\n\t\t\t<href>" + XmlEscaped(href) + "</href>\n";
   out += "\t\t\t<refreshMode>onInterval</refreshMode>\n";
   out += "\t\t\t<refreshInterval>" + Number(refresh) + "</refreshInterval>\n";
   out += "\t\t</Link>\n\t</NetworkLink>\n";
@@ -88,11 +92,60 @@ std::string CameraDocument(const std::optional<View>& view) {
   return out;
 }
 
-// Into [-180, 180], the range of a LookAt's heading and longitude.
+// Into [-180, 180], the range of a LookAt's longitude.
 double Wrapped180(double degrees) {
   double wrapped = std::fmod(degrees + 180.0, 360.0);
   if (wrapped < 0.0) wrapped += 360.0;
   return wrapped - 180.0;
+}
+
+// Into [0, 360), the range of a LookAt's heading.
+double Wrapped360(double degrees) {
+  double wrapped = std::fmod(degrees, 360.0);
+  if (wrapped < 0.0) wrapped += 360.0;
+  return wrapped >= 360.0 ? 0.0 : wrapped;
+}
+
+// The same port on every run of this user, so that a Google Earth left open
+// finds the camera of the next viewer without opening the session again.
+std::uint16_t PreferredPort() { return static_cast<std::uint16_t>(20000 + ::getuid() % 10000); }
+
+std::string XmlUnescaped(std::string_view text) {
+  static constexpr std::pair<std::string_view, char> kEntities[] = {
+      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string out;
+  while (!text.empty()) {
+    bool replaced = false;
+    for (const auto& [entity, character] : kEntities) {
+      if (text.starts_with(entity)) {
+        out += character;
+        text.remove_prefix(entity.size());
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) {
+      out += text.front();
+      text.remove_prefix(1);
+    }
+  }
+  return out;
+}
+
+// The files of a file list we wrote before that still exist, in order.
+std::vector<std::filesystem::path> ListedFiles(const std::filesystem::path& list) {
+  std::ifstream in(list, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::filesystem::path> files;
+  for (std::size_t at = 0; (at = text.find("<href>", at)) != std::string::npos;) {
+    at += 6;
+    const auto end = text.find("</href>", at);
+    if (end == std::string::npos) break;
+    std::filesystem::path file(XmlUnescaped(std::string_view(text).substr(at, end - at)));
+    std::error_code error;
+    if (std::filesystem::is_regular_file(file, error)) files.push_back(std::move(file));
+  }
+  return files;
 }
 
 std::optional<std::filesystem::path> DefaultFolder() {
@@ -120,7 +173,8 @@ class SpawnSetup {
 };
 
 class CApplicationGEStandIn final
-    : public CSingleInterfaceObject<IApplicationGE, IID_IApplicationGE> {
+    : public CSingleInterfaceObject<IApplicationGE, IID_IApplicationGE>,
+      public IEarthSession {
  public:
   static HRESULT Create(const StandInOptions& options, IApplicationGE** app) {
     if (app == nullptr) return E_POINTER;
@@ -129,9 +183,9 @@ class CApplicationGEStandIn final
     if (!program) return kProgramNotFound;
     auto folder = options.folder.empty() ? DefaultFolder() : std::optional(options.folder);
     if (!folder) return E_FAIL;
-    auto* object = new (std::nothrow) CApplicationGEStandIn(options, std::move(*folder));
+    auto* object = new (std::nothrow) CApplicationGEStandIn(options, std::move(*folder), *program);
     if (object == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = object->Start(*program);
+    const HRESULT hr = object->Start(options.port);
     if (SUCCEEDED(hr)) {
       *app = object;
     } else {
@@ -140,18 +194,29 @@ class CApplicationGEStandIn final
     return hr;
   }
 
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object != nullptr && iid == IID_IEarthSession) {
+      *object = static_cast<IEarthSession*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return CSingleInterfaceObject::QueryInterface(iid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return CSingleInterfaceObject::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return CSingleInterfaceObject::Release(); }
+
   HRESULT STDMETHODCALLTYPE IsInitialized(BOOL* isInitialized) override {
     if (isInitialized == nullptr) return E_POINTER;
     std::lock_guard lock(mutex_);
-    const bool failed = PollProgram() == Program::kFailed;
-    *isInitialized = failed ? 0 : 1;
-    return failed ? kProgramGone : S_OK;
+    const Program state = PollProgram();
+    *isInitialized = state == Program::kRunning ? 1 : 0;
+    return state == Program::kGone ? kProgramGone : S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE OpenKmlFile(BSTR fileName, BOOL) override {
     if (fileName == nullptr || SysStringLen(fileName) == 0) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
-    if (PollProgram() == Program::kFailed) return kProgramGone;
+    if (PollProgram() == Program::kGone) return kProgramGone;
     const std::filesystem::path file(
         Utf16ToUtf8(std::u16string_view(fileName, SysStringLen(fileName))));
     if (std::find(files_.begin(), files_.end(), file) == files_.end()) files_.push_back(file);
@@ -170,43 +235,84 @@ class CApplicationGEStandIn final
     }
     const View view{latitude,           Wrapped180(longitude), altitude,
                     altitudeMode,       std::max(range, 0.0),  std::clamp(tilt, 0.0, 90.0),
-                    Wrapped180(azimuth)};
+                    Wrapped360(azimuth)};
     std::lock_guard lock(mutex_);
-    if (PollProgram() == Program::kFailed) return kProgramGone;
-    if (!ReplaceFileContents(folder_ / kCameraDocument, CameraDocument(view))) return E_FAIL;
+    if (PollProgram() == Program::kGone) return kProgramGone;
+    camera_ = CameraDocument(view);
     retireAt_ = std::max(Clock::now() + viewHold_, startedAt_ + startupGrace_);
     wake_.notify_all();
     return S_OK;
   }
 
- private:
-  enum class Program { kRunning, kEnded, kFailed };
+  HRESULT STDMETHODCALLTYPE GetSessionToOpen(BSTR* path) override {
+    if (path == nullptr) return E_POINTER;
+    *path = nullptr;
+    if (!attached_) return S_FALSE;
+    *path = ComBstr(std::string_view((folder_ / kSessionDocument).string())).Detach();
+    return *path != nullptr ? S_OK : E_OUTOFMEMORY;
+  }
 
-  CApplicationGEStandIn(const StandInOptions& options, std::filesystem::path folder)
+ private:
+  // Starting: spawned, not yet past the settling time. Gone: ended, or the
+  // running one we found has left.
+  enum class Program { kStarting, kRunning, kGone };
+  // How often a Google Earth we did not start is looked for again.
+  static constexpr auto kAttachedCheck = std::chrono::seconds(2);
+
+  CApplicationGEStandIn(const StandInOptions& options, std::filesystem::path folder,
+                        std::filesystem::path program)
       : folder_(std::move(folder)),
+        program_(std::move(program)),
         viewHold_(options.viewHold),
-        startupGrace_(options.startupGrace) {
+        startupGrace_(options.startupGrace),
+        startupSettle_(options.startupSettle),
+        camera_(CameraDocument(std::nullopt)) {
     ++g_objects;
   }
   ~CApplicationGEStandIn() override {
+    // First, so that the camera goes with us: Google Earth's next reload
+    // fails and leaves the camera to the user.
+    server_.reset();
     retirer_.request_stop();
     if (retirer_.joinable()) retirer_.join();
     // Collects the program if it has ended; one still running stays open.
-    if (program_ == Program::kRunning) ::waitpid(pid_, nullptr, WNOHANG);
+    if (!attached_ && state_ != Program::kGone) ::waitpid(pid_, nullptr, WNOHANG);
     --g_objects;
   }
 
-  HRESULT Start(const std::filesystem::path& program) {
+  HRESULT Start(int port) {
     std::error_code error;
     std::filesystem::create_directories(folder_, error);
     std::filesystem::permissions(folder_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace, error);
-    if (!ReplaceFileContents(folder_ / kCameraDocument, CameraDocument(std::nullopt)) ||
-        !WriteFileList() || !ReplaceFileContents(folder_ / kSessionDocument, SessionDocument())) {
+    // A Google Earth still open from an earlier run reloads the list we
+    // wrote then: it keeps what it holds until we add to it.
+    files_ = ListedFiles(folder_ / kFileListDocument);
+    if (files_.empty() && !WriteFileList()) return E_FAIL;
+
+    auto handler = [this](std::string_view path) -> std::optional<LoopbackHttpServer::Resource> {
+      if (path != kCameraPath) return std::nullopt;
+      std::lock_guard lock(mutex_);
+      return LoopbackHttpServer::Resource{"application/vnd.google-earth.kml+xml", camera_,
+                                          "no-store"};
+    };
+    if (port < 0) server_ = LoopbackHttpServer::Start(handler, PreferredPort());
+    std::string reason;
+    if (!server_) server_ = LoopbackHttpServer::Start(handler, port < 0 ? 0 : port, &reason);
+    if (!server_) {
+      std::fprintf(stderr, "Google Earth: cannot serve the camera: %s\n", reason.c_str());
       return E_FAIL;
     }
-    if (!Spawn(program, folder_ / kSessionDocument)) return E_FAIL;
+    if (!ReplaceFileContents(folder_ / kSessionDocument, SessionDocument())) return E_FAIL;
+
     startedAt_ = Clock::now();
+    if (EarthProgramRuns(program_)) {
+      attached_ = true;
+      state_ = Program::kRunning;
+      lastCheck_ = startedAt_;
+    } else if (!Spawn(program_, folder_ / kSessionDocument)) {
+      return E_FAIL;
+    }
     retirer_ = std::jthread([this](std::stop_token stop) { RetireViews(stop); });
     return S_OK;
   }
@@ -233,23 +339,31 @@ class CApplicationGEStandIn final
   }
 
   Program PollProgram() {
-    if (program_ != Program::kRunning) return program_;
-    int status = 0;
-    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) {
-      program_ = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Program::kEnded : Program::kFailed;
-    } else if (done < 0) {
-      // Collected by someone else: nothing says it failed.
-      program_ = Program::kEnded;
+    if (state_ == Program::kGone) return state_;
+    const auto now = Clock::now();
+    if (attached_) {
+      if (now - lastCheck_ >= kAttachedCheck) {
+        lastCheck_ = now;
+        if (!EarthProgramRuns(program_)) state_ = Program::kGone;
+      }
+      return state_;
     }
-    return program_;
+    // Ended, however: a program that ends soon after its start failed to
+    // start, and one that ends later was closed; both are to be started anew.
+    const pid_t done = ::waitpid(pid_, nullptr, WNOHANG);
+    if (done == pid_ || done < 0) {
+      state_ = Program::kGone;
+    } else if (state_ == Program::kStarting && now - startedAt_ >= startupSettle_) {
+      state_ = Program::kRunning;
+    }
+    return state_;
   }
 
   std::string SessionDocument() const {
     std::string out(kHeader);
     out += "<Document>\n\t<name>VistaroPlayer</name>\n\t<open>1</open>\n";
-    out += Link("Files", folder_ / kFileListDocument, kFileListRefreshSeconds, false);
-    out += Link("Camera", folder_ / kCameraDocument, kCameraRefreshSeconds, true);
+    out += Link("Files", (folder_ / kFileListDocument).string(), kFileListRefreshSeconds, false);
+    out += Link("Camera", server_->BaseUrl() + kCameraPath, kCameraRefreshSeconds, true);
     out += "</Document>\n</kml>\n";
     return out;
   }
@@ -277,23 +391,29 @@ class CApplicationGEStandIn final
       // Wakes early when a newer view moves the time on.
       if (wake_.wait_until(lock, stop, due, [&] { return retireAt_ != due; })) continue;
       if (stop.stop_requested()) break;
-      ReplaceFileContents(folder_ / kCameraDocument, CameraDocument(std::nullopt));
+      camera_ = CameraDocument(std::nullopt);
       retireAt_.reset();
     }
   }
 
   const std::filesystem::path folder_;
+  const std::filesystem::path program_;
   const std::chrono::milliseconds viewHold_;
   const std::chrono::milliseconds startupGrace_;
+  const std::chrono::milliseconds startupSettle_;
   pid_t pid_ = -1;
-  Program program_ = Program::kRunning;
+  bool attached_ = false;
+  Program state_ = Program::kStarting;
   Clock::time_point startedAt_;
+  Clock::time_point lastCheck_;
   std::vector<std::filesystem::path> files_;
 
   std::mutex mutex_;
   std::condition_variable_any wake_;
   std::optional<Clock::time_point> retireAt_;
+  std::string camera_;
   std::jthread retirer_;
+  std::unique_ptr<LoopbackHttpServer> server_;
 };
 
 class StandInClass final : public IClassFactory {

@@ -44,7 +44,7 @@ TEST(KmlWriterGolden, PositionDocument) {
 
   EXPECT_EQ(writer.PositionDocument(u"PlanePos", true),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<kml xmlns=\"http://earth.google.com/kml/2.1\">\n"
+            "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
             "<Document>\n"
             "<name>PlanePos</name>\n"
             "\n"
@@ -79,7 +79,7 @@ TEST(KmlWriterGolden, PositionDocument) {
             "</kml>\n");
 
   const std::string relative = writer.PositionDocument(u"PlanePos", false);
-  EXPECT_EQ(Count(relative, "\t\t\t    <altitudeMode>relative</altitudeMode>\n"), 2u);
+  EXPECT_EQ(Count(relative, "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"), 2u);
   EXPECT_EQ(Count(relative, "absolute"), 0u);
 }
 
@@ -92,7 +92,7 @@ TEST(KmlWriterGolden, TrackDocument) {
 
   EXPECT_EQ(writer.TrackDocument(u"GroundTrack", true, true),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<kml xmlns=\"http://earth.google.com/kml/2.1\">\n"
+            "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
             "<Document>\n"
             "<name>GroundTrack</name>\n"
             "\n"
@@ -126,7 +126,7 @@ TEST(KmlWriterGolden, TrackDocument) {
             "\t\t\t<styleUrl>#RedPushpin</styleUrl>\n"
             "\t\t\t<LineString>\n"
             "\t\t\t\t<tessellate>1</tessellate>\n"
-            "\t\t\t    <altitudeMode>relative</altitudeMode>\n"
+            "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
             "\t\t\t\t    <coordinates>\n"
             "8.250000,47.500000,0.000000 8.500000,47.250000,12.500000 "
             "8.750000,47.000000,12.500000 \n"
@@ -136,26 +136,26 @@ TEST(KmlWriterGolden, TrackDocument) {
             "\t\t<Placemark>\n"
             "\t\t\t<styleUrl>#RedPushpin</styleUrl>\n"
             "\t\t\t<Point>\n"
-            "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
             "\t\t\t    <extrude>1</extrude>\n"
+            "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
             "\t\t\t\t<coordinates>8.250000,47.500000,0.000000</coordinates>\n"
             "\t\t\t</Point>\n"
             "\t\t</Placemark>\n"
             "\t\t<Placemark>\n"
-            "\t\t\t<styleUrl>#GreenPushpin</styleUrl>\n"
             "\t\t\t<description>climb</description>\n"
+            "\t\t\t<styleUrl>#GreenPushpin</styleUrl>\n"
             "\t\t\t<Point>\n"
-            "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
             "\t\t\t    <extrude>1</extrude>\n"
+            "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
             "\t\t\t\t<coordinates>8.500000,47.250000,12.500000</coordinates>\n"
             "\t\t\t</Point>\n"
             "\t\t</Placemark>\n"
             "\t\t<Placemark>\n"
-            "\t\t\t<styleUrl>#RedPushpin</styleUrl>\n"
             "\t\t\t<description>level</description>\n"
+            "\t\t\t<styleUrl>#RedPushpin</styleUrl>\n"
             "\t\t\t<Point>\n"
-            "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
             "\t\t\t    <extrude>1</extrude>\n"
+            "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"
             "\t\t\t\t<coordinates>8.750000,47.000000,12.500000</coordinates>\n"
             "\t\t\t</Point>\n"
             "\t\t</Placemark>\n"
@@ -303,9 +303,11 @@ TEST(KmlWriterDocuments, DescriptionLineOnlyWhenThereIsOne) {
   writer.AddPoint(0.0f, 0.0f, 2.0f, u"second");
   const std::string track = writer.TrackDocument(u"t", true, false);
   EXPECT_EQ(Count(track, "<description>"), 1u);
-  EXPECT_NE(track.find("\t\t\t<styleUrl>#GreenPushpin</styleUrl>\n\t\t\t<Point>\n"),
-            std::string::npos);
-  EXPECT_NE(track.find("\t\t\t<description>second</description>\n\t\t\t<Point>\n"),
+  EXPECT_NE(
+      track.find("\t\t<Placemark>\n\t\t\t<styleUrl>#GreenPushpin</styleUrl>\n\t\t\t<Point>\n"),
+      std::string::npos);
+  EXPECT_NE(track.find("\t\t\t<description>second</description>\n\t\t\t<styleUrl>#GreenPushpin</"
+                       "styleUrl>\n\t\t\t<Point>\n"),
             std::string::npos);
   // The position document never carries descriptions.
   EXPECT_EQ(Count(writer.PositionDocument(u"p", true), "description"), 0u);
@@ -322,14 +324,13 @@ TEST(KmlWriterDocuments, AltitudeAndExtrudeFlags) {
   EXPECT_EQ(Count(absolute, "extrude"), 0u);
 
   const std::string relative = writer.TrackDocument(u"t", true, false);
-  EXPECT_EQ(Count(relative, "\t\t\t    <altitudeMode>relative</altitudeMode>\n"), 1u);
-  EXPECT_EQ(Count(relative, "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"), 2u);
+  EXPECT_EQ(Count(relative, "\t\t\t    <altitudeMode>relativeToGround</altitudeMode>\n"), 3u);
   EXPECT_EQ(Count(relative, "absolute"), 0u);
 
   const std::string extruded = writer.TrackDocument(u"t", false, true);
   EXPECT_EQ(Count(extruded,
-                  "\t\t\t    <altitudeMode>absolute</altitudeMode>\n"
                   "\t\t\t    <extrude>1</extrude>\n"
+                  "\t\t\t    <altitudeMode>absolute</altitudeMode>\n"
                   "\t\t\t\t<coordinates>"),
             2u);
 }

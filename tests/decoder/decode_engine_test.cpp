@@ -140,7 +140,8 @@ TEST(DecodeEngineFrames, BatteryFrameDecodesAndBitFlipCountsBad) {
 }
 
 TEST(DecodeEngineFrames, InvertedSyncDecodesSameBytes) {
-  const std::vector<std::uint8_t> payload{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+  // Small high bytes keep the time within the day and the fix on the globe.
+  const std::vector<std::uint8_t> payload{1, 2, 3, 0, 5, 6, 7, 0, 9, 10, 11, 0, 13, 14, 15, 16, 17};
   for (bool inverted : {false, true}) {
     RecordingEngine e;
     SlotSignal s(44100, 4777);
@@ -157,7 +158,8 @@ TEST(DecodeEngineFrames, EveryRateCombinationDecodesConsecutiveFrames) {
       RecordingEngine e(rate, slots);
       SlotSignal s(rate, slots);
       std::vector<std::uint8_t> uplink(20);
-      for (int i = 0; i < 20; ++i) uplink[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 13);
+      for (int i = 0; i < 20; ++i)
+        uplink[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 13);
       for (int i = 0; i < 4; ++i) {
         s.AddFrame(Frame(3, uplink), i % 2 == 1);
         s.AddFrame(Frame(2, kBatteryPayload));
@@ -187,7 +189,9 @@ TEST(DecodeEngineFrames, ShortLengthByteHandsOverStaleBufferBytes) {
   // claims two payload bytes still delivers seventeen, the rest left over
   // from the frame before.
   std::vector<std::uint8_t> first(17);
-  for (int i = 0; i < 17; ++i) first[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0xA0 + i);
+  for (int i = 0; i < 17; ++i)
+    first[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0xA0 + i);
+  first[3] = first[7] = first[11] = 0;  // a time within the day, a fix on the globe
   RecordingEngine e;
   SlotSignal s(44100, 4777);
   s.AddFrame(Frame(1, first));

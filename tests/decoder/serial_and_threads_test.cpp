@@ -1,13 +1,15 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -68,7 +70,8 @@ TEST(SerialSink, PositionFramesReachAnOpenPortAsNmea) {
 
   const PositionRecord fix{45296789, 28350000, 5100000, 40050, 9};
   d.FeedMono(PositionAudio(fix));
-  EXPECT_EQ(pty.ReadAvailable(), nmea::RmcSentence(fix) + nmea::GgaSentence(fix));
+  const auto expected = nmea::StreamSentences().For(fix);
+  EXPECT_EQ(pty.ReadAvailable(), expected.rmc + expected.gga);
 
   // Passing the string already held changes nothing; null closes the port.
   EXPECT_EQ(d.SetSerialPort(d.Engine().SerialPortName()), S_OK);
@@ -148,6 +151,46 @@ TEST(DecoderThreads, StreamingAgainstPolling) {
   EXPECT_EQ(good, 180);
   EXPECT_EQ(bad, 0);
   EXPECT_EQ(count, 180);
+}
+
+// Exporting the track to a slow target (here a pipe whose reader waits)
+// must not hold up the audio: the decoder writes outside its lock.
+TEST(DecoderThreads, TrackExportWritesOutsideTheLock) {
+  const auto dir = std::filesystem::path(testing::TempDir()) / "slow-export";
+  std::filesystem::create_directories(dir);
+  const auto fifo = dir / "track.kml";
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  TestDecoder d;
+  {
+    // More than a pipe holds, so the writer waits for the reader.
+    std::lock_guard guard(d.Lock());
+    for (int i = 0; i < 4000; ++i) d.Engine().Track().AddPoint({28350000 + i, 5100000, 40000, {}});
+  }
+  const ComBstr path(fifo.u16string());
+  auto exported = std::async(std::launch::async, [&] { return d.WriteTrackKml(path.Get()); });
+  pollfd p{reader, POLLIN, 0};
+  while (::poll(&p, 1, 100) == 0 &&
+         exported.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+  }
+  if (!(p.revents & POLLIN)) {
+    ::close(reader);
+    exported.get();
+    GTEST_SKIP() << "the export replaced the pipe instead of writing into it";
+  }
+  // The export is now inside its write, waiting for the reader.
+  auto audio = std::async(std::launch::async, [&] { Sender(d).Position({1000, 2, 3, 4, 9}); });
+  const bool audioWentOn = audio.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  ::fcntl(reader, F_SETFL, 0);
+  char buf[65536];
+  while (::read(reader, buf, sizeof buf) > 0) {
+  }
+  ::close(reader);
+  EXPECT_EQ(exported.get(), S_OK);
+  audio.get();
+  EXPECT_TRUE(audioWentOn) << "the audio waited for the export's file";
 }
 
 }  // namespace

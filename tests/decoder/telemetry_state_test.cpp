@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -21,6 +23,13 @@ using testsignal::SlotSignal;
 PositionRecord Fix(std::int32_t lat, std::int32_t lon, std::int32_t altCm = 40000,
                    std::uint8_t sats = 8, std::int32_t timeMs = 45296789) {
   return PositionRecord{timeMs, lat, lon, altCm, sats};
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 UplinkRecord Uplink(std::uint8_t seed) {
@@ -58,7 +67,11 @@ std::int32_t NorthUnits(double metres) {
 
 TEST(TelemetryKeys, OneCounterAcrossThreeHistories) {
   TestDecoder d;
-  Sender(d).Position(Fix(28350000, 5100000)).UplinkFrame(Uplink(1)).Position(Fix(28350100, 5100000)).Battery({11840, 1500, 12500});
+  Sender(d)
+      .Position(Fix(28350000, 5100000))
+      .UplinkFrame(Uplink(1))
+      .Position(Fix(28350100, 5100000))
+      .Battery({11840, 1500, 12500});
   int count = 0;
   d.GetRecordCount(&count);
   EXPECT_EQ(count, 4);
@@ -80,7 +93,8 @@ TEST(TelemetryKeys, OneCounterAcrossThreeHistories) {
   EXPECT_EQ(u[0], 200);
   EXPECT_EQ(u[4], -7);
   EXPECT_EQ(u[7], -2);
-  EXPECT_EQ(d.GetUplinkStatusAt(0, &u[0], &u[1], &u[2], &u[3], &u[4], &u[5], &u[6], &u[7]), S_FALSE);
+  EXPECT_EQ(d.GetUplinkStatusAt(0, &u[0], &u[1], &u[2], &u[3], &u[4], &u[5], &u[6], &u[7]),
+            S_FALSE);
   EXPECT_EQ(d.GetPositionAt(2, &time, &lon, &lat, &alt, &agl, &heading, &dist, &sats), S_OK);
   EXPECT_FLOAT_EQ(lat, 28350100 / 600000.0f);
   EXPECT_EQ(heading, 0.0f);
@@ -93,9 +107,10 @@ TEST(TelemetryKeys, OneCounterAcrossThreeHistories) {
 
   // Exactly one look-up succeeds for every key below the count.
   for (int k = 0; k < count; ++k) {
-    int hits = (d.GetPositionAt(k, &time, &lon, &lat, &alt, &agl, &heading, &dist, &sats) == S_OK) +
-               (d.GetUplinkStatusAt(k, &u[0], &u[1], &u[2], &u[3], &u[4], &u[5], &u[6], &u[7]) == S_OK) +
-               (d.GetBatteryStatusAt(k, &v, &c, &i) == S_OK);
+    int hits =
+        (d.GetPositionAt(k, &time, &lon, &lat, &alt, &agl, &heading, &dist, &sats) == S_OK) +
+        (d.GetUplinkStatusAt(k, &u[0], &u[1], &u[2], &u[3], &u[4], &u[5], &u[6], &u[7]) == S_OK) +
+        (d.GetBatteryStatusAt(k, &v, &c, &i) == S_OK);
     EXPECT_EQ(hits, 1) << k;
   }
 }
@@ -200,6 +215,33 @@ TEST(TelemetryCourse, WholeDegreesFromThePreviousFix) {
   }
 }
 
+// A garbled frame that passes the CRC can put the plane off the globe; such
+// a frame is bad and leaves no trace anywhere. The limits themselves are good.
+TEST(TelemetryFrames, PositionsThatCannotBeTrueAreBadAndStoredNowhere) {
+  const auto dir = std::filesystem::path(testing::TempDir()) / "impossible-fixes";
+  std::filesystem::create_directories(dir);
+  TestDecoder d(dir / "nmea.txt");
+  const PositionRecord edge = Fix(54000000, -108000000, 40000, 8, 86399999);
+  Sender(d).Position(edge);
+  for (const PositionRecord& impossible :
+       {Fix(54000001, 0), Fix(-54000001, 0), Fix(0, 108000001), Fix(0, -108000001),
+        Fix(0, 0, 0, 8, -1), Fix(0, 0, 0, 8, 86400000)})
+    Sender(d).Position(impossible);
+  int good = 0, bad = 0, count = 0;
+  d.GetPacketCounts(&good, &bad);
+  d.GetRecordCount(&count);
+  EXPECT_EQ(good, 1);
+  EXPECT_EQ(bad, 6);
+  EXPECT_EQ(count, 1);
+  const Position p = Current(d);
+  EXPECT_EQ(p.time, 86399999);
+  EXPECT_FLOAT_EQ(p.lat, 90.0f);
+  EXPECT_EQ(p.travelled, 0.0f);
+  EXPECT_EQ(d.Engine().Track().PointCount(), 1u);
+  const std::string nmea = ReadAll(dir / "nmea.txt");
+  EXPECT_EQ(std::count(nmea.begin(), nmea.end(), '\n'), 2) << nmea;
+}
+
 TEST(TelemetryReadout, ConversionsAndSignedFields) {
   TestDecoder d;
   Sender(d)
@@ -294,17 +336,25 @@ TEST(TelemetryAudioPath, ChannelChoiceAttenuationAndIncompleteFrames) {
   EXPECT_EQ(edge, (std::vector<std::int16_t>{1638, -1638, 0, 0, 20}));
 }
 
+// Comma-separated fields, the checksum left on the last.
+std::vector<std::string> Fields(const std::string& sentence) {
+  std::vector<std::string> fields;
+  std::stringstream in(sentence);
+  for (std::string f; std::getline(in, f, ',');) fields.push_back(f);
+  return fields;
+}
+
 TEST(TelemetryOutputs, NmeaSentencesForTheReferenceFix) {
-  const PositionRecord r = Fix(28350000, 5100000, 40050);
-  EXPECT_EQ(nmea::RmcSentence(r),
-            "$GPRMC,123456.00,A,4715.0000,N,00830.0000,E,0.27,0,200804,,*1d\r\n");
+  using namespace std::chrono;
+  const PositionRecord r = Fix(28350000, 5100000, 40050);  // 12:34:56.789, 8 satellites
+  EXPECT_EQ(nmea::RmcSentence(r, 2026y / December / 9d, std::nullopt),
+            "$GPRMC,123456.78,A,4715.0000,N,00830.0000,E,,,091226,,*39\r\n");
   EXPECT_EQ(nmea::GgaSentence(r),
-            "$GPGGA,123456.00,4715.0000,N,00830.0000,E,1,09,1.0,400.5,M,1.0,M,,*5f\r\n");
-  const PositionRecord south = Fix(-28350000, -5100000, -50, 9, 100000000);
-  const std::string rmc = nmea::RmcSentence(south);
-  EXPECT_NE(rmc.find(",4715.0000,S,00830.0000,W,"), std::string::npos) << rmc;
-  EXPECT_EQ(rmc.substr(0, 16), "$GPRMC,274640.00");  // hours past 24 stay
-  const std::string gga = nmea::GgaSentence(Fix(INT32_MIN, INT32_MAX, INT32_MIN, 0, -1));
+            "$GPGGA,123456.78,4715.0000,N,00830.0000,E,1,08,1.0,400.5,M,1.0,M,,*51\r\n");
+  const PositionRecord south = Fix(-28350000, -5100000, -50, 12, 100);
+  const std::string rmc = nmea::RmcSentence(south, 2000y / January / 1d, nmea::Motion{3.456, 7.25});
+  EXPECT_EQ(rmc.substr(0, 60), "$GPRMC,000000.10,A,4715.0000,S,00830.0000,W,3.46,7.2,010100,");
+  const std::string gga = nmea::GgaSentence(Fix(INT32_MIN, INT32_MAX, INT32_MIN, 255, -1));
   for (const std::string& s : {rmc, gga, nmea::GgaSentence(south)}) {
     ASSERT_GE(s.size(), 5u);
     unsigned sum = 0;
@@ -316,6 +366,36 @@ TEST(TelemetryOutputs, NmeaSentencesForTheReferenceFix) {
   }
 }
 
+// The frames carry a time of day only: the date comes from the recording's
+// time and moves on at midnight; speed and course from the last two fixes.
+TEST(TelemetryOutputs, NmeaStreamDatesFixesAndMovesSpeedAndCourse) {
+  using namespace std::chrono;
+  nmea::StreamSentences stream;
+  // Written ten minutes into 9 December: a fix just before midnight is the 8th's.
+  stream.SetRecordingTime(sys_days(2026y / December / 9d) + minutes(10));
+  const auto first = Fields(stream.For(Fix(28350000, 5100000, 40000, 7, 86399500)).rmc);
+  EXPECT_EQ(first[1], "235959.50");
+  EXPECT_EQ(first[7], "");  // no speed or course before a second fix
+  EXPECT_EQ(first[8], "");
+  EXPECT_EQ(first[9], "081226");
+
+  // 100 m north in half a second, across midnight: 200 m/s.
+  const auto second = Fields(stream.For(Fix(28350000 + NorthUnits(100), 5100000, 40000, 7, 0)).rmc);
+  EXPECT_EQ(second[1], "000000.00");
+  EXPECT_NEAR(std::stod(second[7]), 200 / 0.514444, 1.0);
+  EXPECT_EQ(second[8], "0.0");
+  EXPECT_EQ(second[9], "091226");
+  // Then west: course 270, and the next day stays.
+  const auto third =
+      Fields(stream.For(Fix(28350000 + NorthUnits(100), 5099000, 40000, 7, 1000)).rmc);
+  EXPECT_EQ(third[8], "270.0");
+  EXPECT_EQ(third[9], "091226");
+  // Sought back before midnight: the day before again, and no motion.
+  const auto back = Fields(stream.For(Fix(28350000, 5100000, 40000, 7, 86000000)).rmc);
+  EXPECT_EQ(back[7], "");
+  EXPECT_EQ(back[9], "081226");
+}
+
 TEST(TelemetryOutputs, NmeaFileGetsEveryFixWithCrLf) {
   const auto dir = std::filesystem::path(testing::TempDir()) / "nmea-file";
   std::filesystem::create_directories(dir);
@@ -325,12 +405,20 @@ TEST(TelemetryOutputs, NmeaFileGetsEveryFixWithCrLf) {
     TestDecoder d(path);
     Sender(d).Position(Fix(28350000, 5100000, 40050)).Battery({1, 2, 3});
     Sender(d).Position(Fix(28350000, 5100000, 40050));
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string pair = nmea::RmcSentence(Fix(28350000, 5100000, 40050)) +
-                             nmea::GgaSentence(Fix(28350000, 5100000, 40050));
-    EXPECT_EQ(text.str(), pair + pair);  // readable while the decoder runs
+    nmea::StreamSentences expected;
+    const auto first = expected.For(Fix(28350000, 5100000, 40050));
+    const auto second = expected.For(Fix(28350000, 5100000, 40050));
+    const std::string text = ReadAll(path);
+    EXPECT_EQ(text, first.rmc + first.gga + second.rmc + second.gga);  // readable while running
+
+    // A second writer of the same file (another viewer, a batch run) gets
+    // the lock's refusal and leaves the file as it is.
+    TestDecoder other(path);
+    HRESULT opened = S_OK;
+    EXPECT_EQ(other.GetNmeaFile(nullptr, &opened), S_OK);
+    EXPECT_EQ(opened, QUORVEX_E_NMEA_LOCKED);
+    Sender(other).Position(Fix(1, 1));
+    EXPECT_EQ(ReadAll(path), text);
   }
   // A symbolic link planted at the path is not followed.
   const auto victim = dir / "victim.txt";

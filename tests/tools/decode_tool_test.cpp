@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
 #include <stdlib.h>
+#include <sys/file.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -405,6 +408,80 @@ TEST_F(DecodeTool, NmeaGoesToTheNamedFile) {
   EXPECT_EQ(nmea, ReadFile(folder_ / "expected.nmea"));
 }
 
+// True when `tool` is on PATH. Outside CI a missing consumer only skips.
+bool Have(const char* tool) {
+  return RunProcess({"sh", "-c", std::string("command -v ") + tool}).exitCode == 0;
+}
+
+std::vector<std::string> Split(const std::string& line, char separator) {
+  std::vector<std::string> fields;
+  std::stringstream in(line);
+  for (std::string f; std::getline(in, f, separator);) fields.push_back(f);
+  return fields;
+}
+
+// What real consumers make of the sentences: a converter keeps every fix at
+// a time of its own, and gpsd reports the speed and track the RMC carries.
+TEST_F(DecodeTool, NmeaReadsInGpsbabelAndGpsd) {
+  if (!Have("gpsbabel") || !Have("gpsfake")) {
+    const char* ci = std::getenv("CI");
+    if (ci && std::string(ci) == "true") FAIL() << "gpsbabel and gpsfake are needed in CI";
+    GTEST_SKIP() << "gpsbabel or gpsfake (gpsd-clients) is not installed";
+  }
+  // The container's date dates the fixes (the flight's clock reads 10:15).
+  const fs::path flac =
+      Transcode(WriteWav("flight.wav", Record(20)), "flight.flac",
+                "SOURCE ! taginject tags=datetime=(datetime)2019-05-04T12:00:00Z ! flacenc");
+  const fs::path nmea = folder_ / "flight.nmea";
+  ASSERT_EQ(Decode({"--nmea", nmea.string(), flac.string()}).exitCode, 0);
+  std::vector<std::vector<std::string>> rmc;
+  for (const std::string& line : Split(ReadFile(nmea), '\n'))
+    if (line.rfind("$GPRMC,", 0) == 0) rmc.push_back(Split(line, ','));
+  ASSERT_GT(rmc.size(), 2u);
+  EXPECT_EQ(rmc[0][9], "040519");
+
+  const fs::path gpx = folder_ / "flight.gpx";
+  const ProcessResult converted =
+      RunProcess({"gpsbabel", "-i", "nmea", "-f", nmea.string(), "-o", "gpx", "-F", gpx.string()});
+  ASSERT_EQ(converted.exitCode, 0) << converted.err;
+  const std::string track = ReadFile(gpx);
+  std::set<std::string> times;
+  std::size_t points = 0;
+  for (auto at = track.find("<trkpt"); at != std::string::npos; at = track.find("<trkpt", at + 1)) {
+    ++points;
+    const auto time = track.find("<time>", at);
+    times.insert(track.substr(time, track.find("</time>", time) - time));
+  }
+  EXPECT_EQ(points, rmc.size());
+  EXPECT_EQ(times.size(), rmc.size()) << "fixes that share a time are dropped by consumers";
+
+  // gpsd on a pseudo-terminal of its own, which gpsfake stops at the end.
+  const ProcessResult gpsd = RunProcess({"gpsfake", "-1", "-p", "-q", nmea.string()});
+  ASSERT_EQ(gpsd.exitCode, 0) << gpsd.err;
+  const auto fastest = std::max_element(rmc.begin(), rmc.end(), [](const auto& a, const auto& b) {
+    return std::atof(a[7].c_str()) < std::atof(b[7].c_str());
+  });
+  const double knots = std::atof((*fastest)[7].c_str());
+  ASSERT_GT(knots, 1.0);
+  double reportedSpeed = -1, reportedTrack = -1;
+  std::string reportedDay;
+  for (const std::string& line : Split(gpsd.out, '\n')) {
+    if (line.find("\"class\":\"TPV\"") == std::string::npos) continue;
+    JsonDocument doc(line);
+    JsonObject* tpv = doc.Root();
+    if (!tpv || !json_object_has_member(tpv, "speed") || !json_object_has_member(tpv, "track"))
+      continue;
+    if (json_object_get_double_member(tpv, "speed") > reportedSpeed) {
+      reportedSpeed = json_object_get_double_member(tpv, "speed");
+      reportedTrack = json_object_get_double_member(tpv, "track");
+      reportedDay = std::string(json_object_get_string_member(tpv, "time")).substr(0, 10);
+    }
+  }
+  EXPECT_NEAR(reportedSpeed, knots * 1852.0 / 3600.0, 0.01) << gpsd.out;
+  EXPECT_NEAR(reportedTrack, std::atof((*fastest)[8].c_str()), 0.05);
+  EXPECT_EQ(reportedDay, "2019-05-04");
+}
+
 TEST_F(DecodeTool, SummaryNamesTheFileAndTheCounts) {
   const Recording recording = Record(4);
   const fs::path wav = WriteWav("flight.wav", recording);
@@ -542,6 +619,29 @@ TEST_F(BadInput, UnwritableOutputsFailWithStatusSix) {
   EXPECT_NE(late.err.find("--csv /proc/quorvex-history.csv: cannot be written"), std::string::npos)
       << late.err;
   EXPECT_NE(late.out.find("frames decoded"), std::string::npos);
+}
+
+// The viewer's live NMEA file is never touched by a batch run that was not
+// told to write NMEA, and no run writes a file another program holds.
+TEST_F(BadInput, NmeaOnlyWhenAskedAndNeverIntoALockedFile) {
+  const fs::path wav = WriteWav("flight.wav", Record(2));
+  const fs::path live = folder_ / "nmea.txt";
+  const std::string sentences = "$GPGGA, the viewer's own\r\n";
+  std::ofstream(live, std::ios::binary) << sentences;
+  const char* old = std::getenv("QUORVEX_NMEA_PATH");
+  const std::string saved = old ? old : "";
+  ::setenv("QUORVEX_NMEA_PATH", live.c_str(), 1);
+  const ProcessResult quiet = Decode({wav.string()});
+  old ? ::setenv("QUORVEX_NMEA_PATH", saved.c_str(), 1) : ::unsetenv("QUORVEX_NMEA_PATH");
+  EXPECT_EQ(quiet.exitCode, 0) << quiet.err;
+  EXPECT_EQ(ReadFile(live), sentences);
+
+  const int viewer = ::open(live.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(viewer, 0);
+  ASSERT_EQ(::flock(viewer, LOCK_EX), 0);
+  ExpectFailure(Decode({"--nmea", live.string(), wav.string()}), 6, live.string() + ": is locked");
+  ::close(viewer);
+  EXPECT_EQ(ReadFile(live), sentences);
 }
 
 TEST_F(BadInput, UsageErrorsGiveStatusTwo) {

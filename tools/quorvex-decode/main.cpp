@@ -22,6 +22,7 @@
 #include "common/gpx_writer.h"
 #include "common/history_csv.h"
 #include "common/iquorvex.h"
+#include "common/iquorvex_nmea.h"
 #include "common/kml_track_writer.h"
 #include "common/subtitle_writer.h"
 #include "platform/com/bstr.h"
@@ -32,6 +33,7 @@
 #include "tools/quorvex-decode/exit_status.h"
 #include "tools/quorvex-decode/media_decode.h"
 #include "tools/quorvex-decode/options.h"
+#include "tools/quorvex-decode/recording_time.h"
 #include "tools/quorvex-decode/report.h"
 #include "tools/quorvex-decode/subtitle_mux.h"
 #include "tools/quorvex-decode/telemetry_messages.h"
@@ -153,12 +155,10 @@ struct FrameOutput {
   std::string (*document)(std::span<const TelemetryFrame>, std::int64_t recordingUtcSeconds);
 };
 
-// An instant near the recording, for the date its fixes lack: the file's
-// modification time.
+// An instant near the recording, for the date its fixes lack, as the NMEA
+// sentences are dated; now for what is not a regular file.
 std::int64_t RecordingUtcSeconds(const fs::path& media) {
-  struct stat st {};
-  if (::stat(media.c_str(), &st) == 0) return static_cast<std::int64_t>(st.st_mtime);
-  return static_cast<std::int64_t>(std::time(nullptr));
+  return RecordingTime(media).value_or(static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 int WriteFrameOutputs(const DecodeOptions& options, std::span<const TelemetryFrame> frames) {
@@ -237,15 +237,35 @@ int Run(const DecodeOptions& options) {
     if (std::string why = CheckNmeaOutput(*options.nmea); !why.empty()) {
       return Fail(ExitStatus::kOutputFailed, why);
     }
-    // The decoder reads its NMEA destination when it is constructed.
-    ::setenv("QUORVEX_NMEA_PATH", fs::absolute(*options.nmea).c_str(), 1);
   }
+  // The decoder reads its NMEA destination when it is constructed. Without
+  // --nmea it gets none: its default is the viewer's live file.
+  ::setenv("QUORVEX_NMEA_PATH", options.nmea ? fs::absolute(*options.nmea).c_str() : "", 1);
 
   gst_init(nullptr, nullptr);
   Decoder decoder;
   std::string error;
   if (int status = CreateDecoder(options, decoder, error); status != 0) {
     return Fail(static_cast<ExitStatus>(status), error);
+  }
+  if (options.nmea) {
+    ComPtr<IQuorvexNmea> nmea;
+    HRESULT opened = S_OK;  // a decoder without the interface cannot tell
+    if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) {
+      nmea->GetNmeaFile(nullptr, &opened);
+      if (const auto when = RecordingTime(options.media)) nmea->SetRecordingTime(*when);
+    }
+    if (opened == QUORVEX_E_NMEA_LOCKED) {
+      return Fail(ExitStatus::kOutputFailed,
+                  "--nmea " + options.nmea->string() +
+                      ": is locked by another program that writes it (a viewer or another run); "
+                      "nothing was decoded");
+    }
+    if (FAILED(opened)) {
+      return Fail(ExitStatus::kOutputFailed,
+                  "--nmea " + options.nmea->string() +
+                      ": the decoder cannot write it (hr=" + Hex(opened) + ")");
+    }
   }
   IQuorvex& control = *decoder.control.Get();
   control.SetBitRate(options.slotRate);

@@ -36,8 +36,8 @@ Options:
   --kml-track FILE       write the flight as a KML time track (gx:Track), which
                          a globe's time slider replays
   --nmea FILE            write the positions as NMEA 0183 sentences to FILE
-                         (default: $QUORVEX_NMEA_PATH, else nmea.txt in the
-                         user's private temporary folder)
+                         (none without it); a FILE that a viewer or another
+                         run holds locked is refused
   --gpx FILE             write the flight as a GPX 1.1 track (a point per fix,
                          with UTC times and the uplink and battery values)
   --srt FILE, --vtt FILE write subtitles (SubRip, WebVTT) timed on the
@@ -61,7 +61,7 @@ Exit status:
   3  MEDIA_FILE is missing, unreadable or not a media file
   4  MEDIA_FILE has no audio stream
   5  the decoder filter refuses the file's audio
-  6  an output file cannot be written
+  6  an output file cannot be written, or the --nmea file is locked
 )";
 
 namespace {

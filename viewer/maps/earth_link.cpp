@@ -2,10 +2,12 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "common/kml_writer.h"
 #include "platform/com/co_create.h"
+#include "platform/earth/earth_session.h"
 #include "platform/ui/ui_service.h"
 #include "viewer/maps/plane_icons.h"
 
@@ -62,6 +64,14 @@ std::u16string EarthLink::PlaneIconLink(int index) const {
 
 void EarthLink::LaunchEarth(bool force) {
   if (viewMode_ == ViewMode::Off && !force) return;
+  if (earthApp_ && !EarthStillRuns()) {
+    // Closed by the pilot: started again on the next request, not behind
+    // the pilot's back on the next sample.
+    earthApp_.Reset();
+    earthLinked_ = false;
+    closedSinceRequest_ = true;
+  }
+  if (closedSinceRequest_ && !force) return;
   if (earthLinked_ || earthApp_) return;
 
   ComPtr<IApplicationGE> app;
@@ -73,6 +83,7 @@ void EarthLink::LaunchEarth(bool force) {
   }
   earthApp_ = std::move(app);
   earthLinked_ = true;
+  closedSinceRequest_ = false;
 
   if (hr = WaitUntilReady(); FAILED(hr)) {
     // As if it had never been created, so that the next sample tries anew.
@@ -82,8 +93,38 @@ void EarthLink::LaunchEarth(bool force) {
     return;
   }
 
+  // The links never point at a missing file, and a track of an earlier run
+  // does not show.
+  OnShowGroundTrack();
+  if (const std::u16string planePos = host_.KmlPath(u"planePos.kml");
+      !std::filesystem::exists(std::filesystem::path(planePos))) {
+    KmlWriter plane;
+    plane.SetIconStyle(iconHref_, 0.4f, 0.0f);
+    plane.WritePositionFile(planePos, u"PlanePos", true);
+  }
   OpenNetworkLink(u"VistaroPlayerNetLink.kml", u"planePos.kml", 0.2f);
   OpenNetworkLink(u"VistaroPlayerNetLink2.kml", u"planeTrack.kml", 5.0f);
+  TellOfSessionToOpen();
+}
+
+bool EarthLink::EarthStillRuns() {
+  BOOL ready = 0;
+  const HRESULT hr = earthApp_->IsInitialized(&ready);
+  return SUCCEEDED(hr) || hr == RPC_E_SERVERCALL_RETRYLATER;
+}
+
+void EarthLink::TellOfSessionToOpen() {
+  if (sessionNoticeShown_) return;
+  ComPtr<IEarthSession> session;
+  if (FAILED(earthApp_->QueryInterface(IID_IEarthSession, session.PutVoid())) || !session) return;
+  ComBstr path;
+  if (session->GetSessionToOpen(path.Put()) != S_OK || !path) return;
+  sessionNoticeShown_ = true;
+  const std::u16string text =
+      u"Google Earth is already open, so it was not started again. To see the plane and "
+      u"follow it, open this file in it (File > Open):\n" +
+      std::u16string(path.View());
+  ShowMessage(text, ui::MessageIcon::kInformation, "%s", "Google Earth");
 }
 
 HRESULT EarthLink::WaitUntilReady() {
@@ -141,6 +182,7 @@ void EarthLink::DriveCamera(double latitude, double longitude, double altitude, 
 
 void EarthLink::OnViewModeButton(ViewMode mode) {
   viewMode_ = mode;
+  if (mode != ViewMode::Off) closedSinceRequest_ = false;
   // The disabled button marks the active mode.
   for (ViewMode each : kViewModes) host_.EnableViewButton(each, true);
   host_.EnableViewButton(mode, false);

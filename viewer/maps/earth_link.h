@@ -51,7 +51,8 @@ class EarthLink {
 
   // Makes sure Google Earth runs and shows the position and track links;
   // without `force` only while a view mode is chosen. Blocks while Google
-  // Earth starts.
+  // Earth starts. A Google Earth that has been closed is started again by
+  // the next forced launch, or by the next launch after a view-mode button.
   void LaunchEarth(bool force);
   // Moves the camera to the plane as the view mode wants it. Degrees,
   // degrees, metres above sea level, degrees from north.
@@ -79,6 +80,10 @@ class EarthLink {
 
  private:
   HRESULT WaitUntilReady();
+  bool EarthStillRuns();
+  // Once per run, when Google Earth was open already and must be told to
+  // open our session.
+  void TellOfSessionToOpen();
   void LaunchFailed(HRESULT hr);
   void OpenNetworkLink(std::u16string_view linkFile, std::u16string_view linkedFile,
                        float refreshSeconds);
@@ -95,6 +100,8 @@ class EarthLink {
   bool earthLinked_ = false;
   bool earthErrorShown_ = false;
   bool staticCameraPending_ = false;
+  bool closedSinceRequest_ = false;
+  bool sessionNoticeShown_ = false;
   ComPtr<IApplicationGE> earthApp_;
   std::u16string iconHref_;
 };

@@ -3,21 +3,21 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
-#include <thread>
+
+#include "platform/earth/loopback_http_server.h"
 
 // A read-only web server on the loopback interface for the maker's plane
 // icons (plane_icons.h), so that the icon links keep their paths and still
 // show in Google Earth without an internet connection. It answers GET and
 // HEAD for exactly those paths with the file of the icon folder, read afresh
-// for each request; any other path is 404 and nothing else of the disk can
-// be reached. One connection at a time, each with a bounded request and a
-// deadline, on a thread of its own so that a busy user-interface thread
-// never holds Google Earth up.
+// for each request; any other path is 404, and a link in the folder that
+// leads out of it is not followed, so nothing else of the disk can be
+// reached.
 class IconServer {
  public:
-  // Largest request head read; anything longer is refused.
-  static constexpr std::size_t kMaxRequestBytes = 8192;
+  static constexpr std::size_t kMaxRequestBytes = LoopbackHttpServer::kMaxRequestBytes;
   // Largest icon file served.
   static constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
 
@@ -25,26 +25,18 @@ class IconServer {
   // Empty, with the reason in `error`, when the socket cannot be set up.
   static std::unique_ptr<IconServer> Start(std::filesystem::path folder, std::uint16_t port = 0,
                                            std::string* error = nullptr);
-  ~IconServer();
-  IconServer(const IconServer&) = delete;
-  IconServer& operator=(const IconServer&) = delete;
 
-  std::uint16_t Port() const { return port_; }
+  std::uint16_t Port() const { return server_->Port(); }
   // "http://127.0.0.1:PORT", the base of the maker's icon links.
   std::u16string BaseUrl() const;
 
- private:
-  IconServer(std::filesystem::path folder, int listener, int wakeRead, int wakeWrite,
-             std::uint16_t port);
-  void Serve(std::stop_token stop);
-  void Answer(int connection);
-  std::string Response(std::string_view requestHead) const;
-  void Close();
+  // The bytes of icon `file` of `folder`; empty when it is missing, too
+  // large, not a regular file or reached through a link out of the folder.
+  static std::optional<std::string> ReadIcon(const std::filesystem::path& folder,
+                                             const std::filesystem::path& file);
 
-  const std::filesystem::path folder_;
-  int listener_;
-  int wakeRead_;
-  int wakeWrite_;
-  const std::uint16_t port_;
-  std::jthread thread_;
+ private:
+  explicit IconServer(std::unique_ptr<LoopbackHttpServer> server) : server_(std::move(server)) {}
+
+  std::unique_ptr<LoopbackHttpServer> server_;
 };

@@ -8,6 +8,7 @@
 #include "common/iquorvex.h"
 #include "platform/com/co_create.h"
 #include "platform/com/utf.h"
+#include "viewer/shell/nmea_output.h"
 
 namespace {
 
@@ -184,6 +185,9 @@ HRESULT MediaGraph::PlayStoredFile() {
   // already been shown.
   if (!graphReady_) return FAILED(prepared) ? prepared : E_UNEXPECTED;
 
+  if (const std::u16string note = PrepareNmeaOutput(decoderFilter_.Get(), filePath_); !note.empty())
+    messages_.ShowMessage(videoArea_, note, kCaption, MessageIcon::kError);
+
   HRESULT hr = graphBuilder_->RenderFile(filePath_.c_str(), nullptr);
   if (FAILED(hr)) ShowGraphMessage("Failed to render file! hr=0x%x", hr);
 
@@ -337,6 +341,8 @@ HRESULT MediaGraph::OpenFirstAudioInput(IBaseFilter** filter) {
 HRESULT MediaGraph::StartLiveCapture() {
   const HRESULT prepared = PrepareGraph();
   if (!graphReady_) return FAILED(prepared) ? prepared : E_UNEXPECTED;
+  if (const std::u16string note = PrepareNmeaOutput(decoderFilter_.Get(), {}); !note.empty())
+    messages_.ShowMessage(videoArea_, note, kCaption, MessageIcon::kError);
 
   if (audioCapture_) {
     graphBuilder_->RemoveFilter(audioCapture_.Get());

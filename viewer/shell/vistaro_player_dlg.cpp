@@ -208,12 +208,15 @@ void CVistaroPlayerDlg::OnCommand(int id) {
 }
 
 void CVistaroPlayerDlg::OnLosCalculator() {
-  // Google Earth is started, even with the link off, the first time only.
-  losCalculator_.Open([this] {
+  // Google Earth is started, even with the link off; and started again on a
+  // later use once it has been closed.
+  const auto launch = [this] {
     earth_->LaunchEarth(true);
     return CLOSCalculatorDlg::EarthHandover{earth_->App(), KmlPath(u"planePos.kml"),
                                             earth_->PlaneIconLink(0)};
-  });
+  };
+  if (losCalculator_.HasWindow()) losCalculator_.TakeEarth(launch());
+  losCalculator_.Open(launch);
 }
 
 void CVistaroPlayerDlg::OnSelChange(int id) {

@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <cmath>
 #include <thread>
@@ -10,6 +12,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/com/component_registry.h"
 #include "platform/earth/earth_program.h"
+#include "platform/earth/earth_session.h"
 #include "tests/common/scratch_folder.h"
 #include "tests/platform/earth/fake_earth_program.h"
 
@@ -70,15 +73,23 @@ TEST(EarthProgram, SearchesThePathForEitherNameSkippingFilesThatCannotRun) {
   EXPECT_EQ(earth::FindEarthProgram(), std::nullopt);
 }
 
+// Ready as soon as started, unless a test says otherwise.
+earth::StandInOptions Quick() {
+  earth::StandInOptions options;
+  options.startupSettle = 0ms;
+  return options;
+}
+
 class EarthStandIn : public ::testing::Test {
  protected:
-  HRESULT Create(Behaviour behaviour, earth::StandInOptions options = {}) {
-    program_.emplace(scratch_ / "bin", behaviour);
+  HRESULT Create(Behaviour behaviour, earth::StandInOptions options = Quick()) {
+    if (!program_) program_.emplace(scratch_ / "bin", behaviour);
     UseOnlyEarthProgram(env_, program_->Program());
     options.folder = folder_;
+    options.port = 0;
     return earth::CreateApplicationGEStandIn(options, app_.Put());
   }
-  std::string Camera() const { return ReadText(folder_ / earth::kCameraDocument); }
+  std::string Camera() const { return CameraIn(folder_).value_or("cannot be loaded"); }
 
   ScratchFolder scratch_;
   ScopedEnvironment env_;
@@ -104,21 +115,35 @@ TEST_F(EarthStandIn, StartsTheProgramOnceWithASessionLinkingCameraAndFiles) {
   ASSERT_EQ(starts.size(), 1u);
   ASSERT_EQ(starts[0], std::vector<std::string>{(folder_ / earth::kSessionDocument).string()});
   const std::string session = ReadText(starts[0][0]);
-  const std::string camera = (folder_ / earth::kCameraDocument).string();
   const std::string files = (folder_ / earth::kFileListDocument).string();
-  EXPECT_NE(session.find("\t\t<flyToView>1</flyToView>\n\t\t<Link>\n\t\t\t<href>" + camera +
-                         "</href>\n\t\t\t<refreshMode>onInterval</refreshMode>\n"
-                         "\t\t\t<refreshInterval>0.200000</refreshInterval>"),
+  EXPECT_NE(session.find("\t\t<flyToView>1</flyToView>\n\t\t<Link>\n\t\t\t<href>http://127.0.0.1:"),
+            std::string::npos)
+      << session;
+  EXPECT_NE(session.find("/camera.kml</href>\n\t\t\t<refreshMode>onInterval</refreshMode>\n"
+                         "\t\t\t<refreshInterval>0.500000</refreshInterval>"),
             std::string::npos)
       << session;
   EXPECT_NE(session.find("<href>" + files +
                          "</href>\n\t\t\t<refreshMode>onInterval</refreshMode>\n"
-                         "\t\t\t<refreshInterval>2.000000</refreshInterval>"),
+                         "\t\t\t<refreshInterval>10.000000</refreshInterval>"),
             std::string::npos)
       << session;
   // Only one link flies the camera: the file list must never move it.
   EXPECT_EQ(session.find("<flyToView>"), session.rfind("<flyToView>"));
+  ASSERT_NE(CameraIn(folder_), std::nullopt);
   EXPECT_TRUE(LookAtOf(Camera()).empty());
+  // Started by us: nothing for the pilot to open.
+  ComPtr<IEarthSession> earthSession;
+  ASSERT_EQ(app_->QueryInterface(IID_IEarthSession, earthSession.PutVoid()), S_OK);
+  ComBstr path;
+  EXPECT_EQ(earthSession->GetSessionToOpen(path.Put()), S_FALSE);
+  EXPECT_FALSE(path);
+
+  // Gone with its last user: Google Earth keeps its camera.
+  ASSERT_EQ(app_->SetCameraParams(47.5, 8.25, 510.0, AbsoluteAltitudeGE, 133, 80, 0, 2), S_OK);
+  earthSession.Reset();
+  app_.Reset();
+  EXPECT_EQ(CameraIn(folder_), std::nullopt);
 }
 
 TEST_F(EarthStandIn, OpenedFilesAreLinkedOnceEachInOrder) {
@@ -146,7 +171,7 @@ TEST_F(EarthStandIn, CameraIsALookAtInGoogleEarthsRanges) {
                                     {"longitude", "8.250000"},
                                     {"latitude", "47.500000"},
                                     {"altitude", "510.000000"},
-                                    {"heading", "-170.000000"},
+                                    {"heading", "190.000000"},
                                     {"tilt", "80.000000"},
                                     {"range", "133.000000"},
                                     {"altitudeMode", "absolute"},
@@ -157,7 +182,7 @@ TEST_F(EarthStandIn, CameraIsALookAtInGoogleEarthsRanges) {
             S_OK);
   auto view = LookAtOf(Camera());
   EXPECT_EQ(view["longitude"], "-179.000000");
-  EXPECT_EQ(view["heading"], "-180.000000");
+  EXPECT_EQ(view["heading"], "180.000000");
   EXPECT_EQ(view["tilt"], "90.000000");
   EXPECT_EQ(view["range"], "0.000000");
   EXPECT_EQ(view["altitudeMode"], "relativeToGround");
@@ -175,7 +200,7 @@ TEST_F(EarthStandIn, CameraIsALookAtInGoogleEarthsRanges) {
 }
 
 TEST_F(EarthStandIn, ViewIsWithdrawnOnceSeenSoTheUserGetsTheCameraBack) {
-  ASSERT_EQ(Create(Behaviour::kStayOpen, {{}, 50ms, 0ms}), S_OK);
+  ASSERT_EQ(Create(Behaviour::kStayOpen, {{}, 50ms, 0ms, 0ms}), S_OK);
   ASSERT_EQ(app_->SetCameraParams(47.5, 8.25, 510.0, AbsoluteAltitudeGE, 133, 80, 0, 2), S_OK);
   EXPECT_FALSE(LookAtOf(Camera()).empty());
   EXPECT_TRUE(Eventually([&] { return LookAtOf(Camera()).empty(); }));
@@ -186,7 +211,7 @@ TEST_F(EarthStandIn, ViewIsWithdrawnOnceSeenSoTheUserGetsTheCameraBack) {
 }
 
 TEST_F(EarthStandIn, ViewStaysWhileTheProgramMayStillBeStarting) {
-  ASSERT_EQ(Create(Behaviour::kStayOpen, {{}, 10ms, 10s}), S_OK);
+  ASSERT_EQ(Create(Behaviour::kStayOpen, {{}, 10ms, 10s, 0ms}), S_OK);
   ASSERT_EQ(app_->SetCameraParams(47.5, 8.25, 510.0, AbsoluteAltitudeGE, 133, 80, 0, 2), S_OK);
   std::this_thread::sleep_for(300ms);
   EXPECT_FALSE(LookAtOf(Camera()).empty());
@@ -201,16 +226,95 @@ TEST_F(EarthStandIn, AProgramThatFailedFailsEveryCall) {
   EXPECT_EQ(app_->SetCameraParams(47.5, 8.25, 510.0, AbsoluteAltitudeGE, 133, 80, 0, 2), kGone);
 }
 
-TEST_F(EarthStandIn, AProgramThatHandedItsFileOnAndEndedStaysReady) {
-  ASSERT_EQ(Create(Behaviour::kEndAtOnce), S_OK);
-  ASSERT_EQ(program_->WaitForStarts(1).size(), 1u);
-  std::this_thread::sleep_for(100ms);
-  for (int i = 0; i < 3; ++i) {
-    BOOL ready = 0;
+TEST_F(EarthStandIn, AProgramThatDiesAfterStartingIsAFailedLaunchAndOneThatEndsIsGone) {
+  {
+    ScratchFolder other;
+    program_.emplace(other / "bin", Behaviour::kDieAfter, "google-earth-pro", 200ms);
+    earth::StandInOptions slow = Quick();
+    slow.startupSettle = 10s;
+    ASSERT_EQ(Create(Behaviour::kDieAfter, slow), S_OK);
+    BOOL ready = 1;
     EXPECT_EQ(app_->IsInitialized(&ready), S_OK);
-    EXPECT_EQ(ready, 1);
+    EXPECT_EQ(ready, 0);
+    EXPECT_TRUE(Eventually([&] { return app_->IsInitialized(&ready) == kGone; }));
+    EXPECT_EQ(ready, 0);
+    app_.Reset();
+    program_.reset();
   }
-  EXPECT_EQ(app_->SetCameraParams(47.5, 8.25, 510.0, AbsoluteAltitudeGE, 133, 80, 0, 2), S_OK);
+  // Once closed, a program that ran is gone too, so that the next use starts it anew.
+  ASSERT_EQ(Create(Behaviour::kStayOpen), S_OK);
+  BOOL ready = 0;
+  EXPECT_EQ(app_->IsInitialized(&ready), S_OK);
+  EXPECT_EQ(ready, 1);
+  program_->Stop();
+  EXPECT_TRUE(Eventually([&] { return app_->IsInitialized(&ready) == kGone; }));
+  EXPECT_EQ(app_->SetCameraParams(47.5, 8.25, 510.0, AbsoluteAltitudeGE, 133, 80, 0, 2), kGone);
+}
+
+TEST_F(EarthStandIn, AGoogleEarthAlreadyRunningIsToldOfTheSessionAndKeepsItsFiles) {
+  program_.emplace(scratch_ / "bin", Behaviour::kStayOpen);
+  program_->RunAlready();
+  // What an earlier viewer linked stays listed.
+  std::filesystem::create_directories(folder_);
+  const auto earlier = scratch_ / "R&D.kml";
+  std::ofstream(earlier) << "<kml/>\n";
+  std::ofstream(folder_ / earth::kFileListDocument)
+      << "<Document><NetworkLink><Link><href>" << (scratch_ / "R&amp;D.kml").string()
+      << "</href></Link></NetworkLink></Document>\n";
+
+  earth::StandInOptions slow = Quick();
+  slow.startupSettle = 10s;
+  ASSERT_EQ(Create(Behaviour::kStayOpen, slow), S_OK);
+  // Ready at once: nothing was started that could still fail.
+  BOOL ready = 0;
+  EXPECT_EQ(app_->IsInitialized(&ready), S_OK);
+  EXPECT_EQ(ready, 1);
+  ComPtr<IEarthSession> earthSession;
+  ASSERT_EQ(app_->QueryInterface(IID_IEarthSession, earthSession.PutVoid()), S_OK);
+  ComBstr path;
+  ASSERT_EQ(earthSession->GetSessionToOpen(path.Put()), S_OK);
+  EXPECT_EQ(path.Utf8(), (folder_ / earth::kSessionDocument).string());
+  EXPECT_FALSE(LinkOf(ReadText(folder_ / earth::kSessionDocument), "Camera").empty());
+
+  EXPECT_EQ(app_->OpenKmlFile(Bstr("/tmp/new.kml").Get(), 1), S_OK);
+  const std::string files = ReadText(folder_ / earth::kFileListDocument);
+  EXPECT_LT(files.find("R&amp;D.kml</href>"), files.find("/tmp/new.kml</href>")) << files;
+
+  // Closed by the user: gone, so that the next use starts it.
+  program_->Stop();
+  EXPECT_TRUE(Eventually([&] { return app_->IsInitialized(&ready) == kGone; }));
+  // Only the user's start.
+  EXPECT_EQ(program_->Starts().size(), 1u);
+}
+
+// The camera goes with the viewer's process, however it ends.
+TEST_F(EarthStandIn, AKilledViewerReleasesTheCamera) {
+  program_.emplace(scratch_ / "bin", Behaviour::kStayOpen);
+  UseOnlyEarthProgram(env_, program_->Program());
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  std::string holder = VIEW_HOLDER_PATH;
+  std::string folder = folder_.string();
+  char* argv[] = {holder.data(), folder.data(), nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(::posix_spawn(&pid, holder.c_str(), &actions, nullptr, argv, environ), 0);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  char line[16] = {};
+  const ssize_t got = ::read(out[0], line, sizeof line - 1);
+  ::close(out[0]);
+  ASSERT_GT(got, 0);
+  ASSERT_EQ(std::string(line), "holding\n");
+  ASSERT_FALSE(LookAtOf(Camera()).empty()) << Camera();
+
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  const auto killed = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Eventually([&] { return LookAtOf(Camera()).empty(); }));
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 2s);
 }
 
 // The component server library, loaded and registered as the viewer finds it.
@@ -256,7 +360,6 @@ TEST_F(EarthServer, RegistersTheProgIdOnlyWhereGoogleEarthIsFound) {
   ASSERT_EQ(CoCreateInstance(clsid, nullptr, 0x17, IID_IApplicationGE, app.PutVoid()), S_OK);
   BOOL ready = 0;
   EXPECT_EQ(app->IsInitialized(&ready), S_OK);
-  EXPECT_EQ(ready, 1);
   EXPECT_EQ(program.WaitForStarts(1).size(), 1u);
   app.Reset();
 

@@ -1,7 +1,14 @@
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -13,21 +20,27 @@
 #include <thread>
 #include <vector>
 
+extern char** environ;
+
 // A Google Earth program for tests: a shell script that writes down every
-// start (its arguments) and then stays open, ends at once with status 0 (as
-// a second start that hands its file to an open Google Earth does) or fails.
-// One that stays open leaves when the test process does, or on Stop().
+// start (its arguments) and then stays open, ends at once with status 0,
+// fails, or dies after `dieAfter`. One that stays open leaves when the test
+// process does, or on Stop(). RunAlready() starts it as the user would have
+// before the viewer.
 class FakeEarthProgram {
  public:
-  enum class Behaviour { kStayOpen, kEndAtOnce, kFail };
+  enum class Behaviour { kStayOpen, kEndAtOnce, kFail, kDieAfter };
 
   FakeEarthProgram(const std::filesystem::path& folder, Behaviour behaviour,
-                   const std::string& name = "google-earth-pro")
+                   const std::string& name = "google-earth-pro",
+                   std::chrono::milliseconds dieAfter = std::chrono::milliseconds(300))
       : folder_(folder), program_(folder / name) {
     std::filesystem::create_directories(folder);
-    const char* tail = behaviour == Behaviour::kFail        ? "exit 3\n"
-                       : behaviour == Behaviour::kEndAtOnce ? "exit 0\n"
-                                                            : "";
+    const std::string dying = "sleep " + std::to_string(dieAfter.count() / 1000.0) + "\nexit 1\n";
+    const std::string tail = behaviour == Behaviour::kFail        ? "exit 3\n"
+                             : behaviour == Behaviour::kEndAtOnce ? "exit 0\n"
+                             : behaviour == Behaviour::kDieAfter  ? dying
+                                                                  : "";
     std::ofstream script(program_);
     script
         << "#!/bin/sh\n"
@@ -43,12 +56,23 @@ class FakeEarthProgram {
     script.close();
     ::chmod(program_.c_str(), 0755);
   }
-  ~FakeEarthProgram() { Stop(); }
+  ~FakeEarthProgram() {
+    Stop();
+    if (running_ > 0) ::waitpid(running_, nullptr, 0);
+  }
   FakeEarthProgram(const FakeEarthProgram&) = delete;
   FakeEarthProgram& operator=(const FakeEarthProgram&) = delete;
 
   const std::filesystem::path& Program() const { return program_; }
   void Stop() { std::ofstream(folder_ / "stop").put('\n'); }
+
+  // Starts the program without arguments, as a Google Earth the user opened.
+  void RunAlready() {
+    std::string path = program_.string();
+    char* argv[] = {path.data(), nullptr};
+    ::posix_spawn(&running_, path.c_str(), nullptr, nullptr, argv, environ);
+    WaitForStarts(1);
+  }
 
   // The arguments of each start so far.
   std::vector<std::vector<std::string>> Starts() const {
@@ -80,6 +104,7 @@ class FakeEarthProgram {
  private:
   std::filesystem::path folder_;
   std::filesystem::path program_;
+  pid_t running_ = -1;
 };
 
 // Sets environment variables for one test and puts the old values back.
@@ -128,11 +153,53 @@ inline void UseNoEarthProgram(ScopedEnvironment& env, const std::filesystem::pat
   env.Unset("GOOGLE_EARTH");
 }
 
+// The body of a GET of `url` (http://127.0.0.1:PORT/PATH), or empty when
+// nothing answers there with 200.
+inline std::optional<std::string> HttpGet(const std::string& url) {
+  const std::string prefix = "http://127.0.0.1:";
+  if (url.rfind(prefix, 0) != 0) return std::nullopt;
+  const auto slash = url.find('/', prefix.size());
+  const int port = std::stoi(url.substr(prefix.size(), slash - prefix.size()));
+  const std::string request = "GET " + url.substr(slash) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const timeval timeout{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string reply;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size())) {
+    char buffer[4096];
+    for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) reply.append(buffer, got);
+  }
+  ::close(fd);
+  const auto body = reply.find("\r\n\r\n");
+  if (reply.rfind("HTTP/1.1 200 ", 0) != 0 || body == std::string::npos) return std::nullopt;
+  return reply.substr(body + 4);
+}
+
 inline std::string ReadText(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// The href of the session document's link named `name`.
+inline std::string LinkOf(const std::string& session, const std::string& name) {
+  const auto at = session.find("<name>" + name + "</name>");
+  const auto begin = session.find("<href>", at);
+  if (at == std::string::npos || begin == std::string::npos) return {};
+  return session.substr(begin + 6, session.find("</href>", begin) - begin - 6);
+}
+
+// The camera document as Google Earth would load it through the session
+// document in `folder`; empty when it cannot be loaded.
+inline std::optional<std::string> CameraIn(const std::filesystem::path& folder) {
+  return HttpGet(LinkOf(ReadText(folder / "session.kml"), "Camera"));
 }
 
 // The elements of the LookAt of a camera document by name; empty when the

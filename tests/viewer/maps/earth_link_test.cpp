@@ -316,11 +316,15 @@ class EarthLinkOnFakeProgram : public ::testing::Test {
   EarthLinkOnFakeProgram() {
     UseOnlyEarthProgram(env_, program_.Program());
     link_.emplace(host_, kIconBase, [this](ComPtr<IApplicationGE>& app) {
-      return earth::CreateApplicationGEStandIn({scratch_ / "earth"}, app.Put());
+      earth::StandInOptions options;
+      options.folder = scratch_ / "earth";
+      options.startupSettle = std::chrono::milliseconds(0);
+      options.port = 0;
+      return earth::CreateApplicationGEStandIn(options, app.Put());
     });
   }
   std::map<std::string, std::string> Camera() const {
-    return LookAtOf(ReadText(scratch_ / "earth" / earth::kCameraDocument));
+    return LookAtOf(CameraIn(scratch_ / "earth").value_or(""));
   }
   void Sample(double latitude, double longitude, double altitude, double heading) {
     link_->LaunchEarth(false);
@@ -350,13 +354,59 @@ TEST_F(EarthLinkOnFakeProgram, PilotsEyeWithTheDefaultsFollowsTheSmoothedHeading
   auto view = Camera();
   EXPECT_EQ(view["latitude"], "47.501000");
   EXPECT_EQ(view["altitude"], "530.000000");
-  EXPECT_EQ(view["heading"], "-174.000000");
+  EXPECT_EQ(view["heading"], "186.000000");
 
-  // Started once, with both network links handed over.
+  // Started once, with both network links handed over, and both linked
+  // files there from the start.
   ASSERT_EQ(program_.WaitForStarts(1).size(), 1u);
   const std::string files = ReadText(scratch_ / "earth" / earth::kFileListDocument);
   EXPECT_NE(files.find(host_.File("VistaroPlayerNetLink.kml").string()), std::string::npos);
   EXPECT_NE(files.find(host_.File("VistaroPlayerNetLink2.kml").string()), std::string::npos);
+  EXPECT_NE(ReadText(host_.File("planeTrack.kml")).find("<name>PlanePosition</name>"),
+            std::string::npos);
+  EXPECT_TRUE(host_.ui.messages.empty());
+}
+
+TEST_F(EarthLinkOnFakeProgram, AClosedGoogleEarthIsStartedAgainOnTheNextRequest) {
+  link_->OnViewModeButton(ViewMode::PilotsEye);
+  Sample(47.5, 8.25, 500.0, 20.0);
+  ASSERT_EQ(program_.WaitForStarts(1).size(), 1u);
+  program_.Stop();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (link_->Linked() && std::chrono::steady_clock::now() < until) {
+    Sample(47.5, 8.25, 500.0, 20.0);
+  }
+  ASSERT_FALSE(link_->Linked());
+  std::filesystem::remove(scratch_ / "bin" / "stop");
+  // Not on its own: the pilot closed it.
+  Sample(47.5, 8.25, 500.0, 20.0);
+  EXPECT_FALSE(link_->Linked());
+  link_->OnViewModeButton(ViewMode::MovingMapMoving);
+  Sample(47.5, 8.25, 500.0, 20.0);
+  EXPECT_TRUE(link_->Linked());
+  EXPECT_EQ(program_.WaitForStarts(2).size(), 2u);
+  // The line-of-sight calculator's launch too.
+  program_.Stop();
+  while (link_->Linked() && std::chrono::steady_clock::now() < until) {
+    Sample(47.5, 8.25, 500.0, 20.0);
+  }
+  std::filesystem::remove(scratch_ / "bin" / "stop");
+  link_->LaunchEarth(true);
+  EXPECT_EQ(program_.WaitForStarts(3).size(), 3u);
+  EXPECT_TRUE(host_.ui.messages.empty());
+}
+
+TEST_F(EarthLinkOnFakeProgram, AnOpenGoogleEarthIsToldOnceWhichFileToOpen) {
+  program_.RunAlready();
+  link_->OnViewModeButton(ViewMode::PilotsEye);
+  for (int i = 0; i < 3; ++i) Sample(47.5, 8.25, 500.0, 20.0);
+  EXPECT_TRUE(link_->Linked());
+  ASSERT_EQ(host_.ui.messages.size(), 1u);
+  EXPECT_NE(host_.ui.messages[0].text.toStdString().find(
+                (scratch_ / "earth" / earth::kSessionDocument).string()),
+            std::string::npos);
+  EXPECT_EQ(host_.ui.messages[0].icon, ui::MessageIcon::kInformation);
+  EXPECT_EQ(Camera()["latitude"], "47.500000");
 }
 
 TEST_F(EarthLinkOnFakeProgram, MovingCameraLooksStraightDownFromTheRangeSlider) {

@@ -403,7 +403,7 @@ TEST_F(RefreshCycleTest, PlanePositionFile) {
   EXPECT_NE(file.find("<scale>2.500000</scale>"), std::string::npos);
   EXPECT_NE(file.find("<heading>-45.000000</heading>"), std::string::npos);
   EXPECT_NE(file.find("<href>http://127.0.0.1:8123/kml/Zagi64x64.png</href>"), std::string::npos);
-  EXPECT_NE(file.find("<altitudeMode>relative</altitudeMode>"), std::string::npos);
+  EXPECT_NE(file.find("<altitudeMode>relativeToGround</altitudeMode>"), std::string::npos);
   EXPECT_NE(file.find("<coordinates>8.500000,47.250000,0.000000</coordinates>"), std::string::npos);
   // One plane, not a trail.
   EXPECT_EQ(file.find("<Placemark>"), file.rfind("<Placemark>"));
@@ -475,7 +475,7 @@ TEST_F(RefreshCycleTest, TrackFileIsRewrittenEvenWhenNothingIsPlotted) {
     host.plot = plot;
     NextFix();
     file = TrackFile();
-    EXPECT_NE(file.find("<altitudeMode>relative</altitudeMode>"), std::string::npos);
+    EXPECT_NE(file.find("<altitudeMode>relativeToGround</altitudeMode>"), std::string::npos);
     EXPECT_EQ(host.track.PointCount(), 1u);
   }
 }

@@ -1,11 +1,17 @@
 // Files played through the real graph with the registered decoder library.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include "platform/graph/graph_objects.h"
+#include "tests/common/scratch_folder.h"
 #include "tests/viewer/shell/media_graph_fixtures.h"
 
 namespace {
@@ -128,6 +134,34 @@ TEST_F(Playback, SecondFileGetsAFreshDecoderInTheSameGraph) {
   EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, media::ShortWav().frames);
   EXPECT_EQ(CountsOf(first.Get()).good, media::ShortWav().frames);
   EXPECT_TRUE(messages.shown.empty());
+}
+
+// One viewer writes the NMEA file at a time: each new decoder takes the
+// lock its predecessor let go, and a file another program holds is named
+// to the user once and left as it is.
+TEST_F(Playback, NmeaFileHeldByAnotherProgramIsReportedOnceAndLeftAlone) {
+  const auto folder = std::filesystem::path(testing::TempDir()) / "viewer-nmea";
+  std::filesystem::create_directories(folder);
+  const auto nmea = folder / "nmea.txt";
+  const char* old = std::getenv("QUORVEX_NMEA_PATH");
+  const std::string saved = old ? old : "";
+  ::setenv("QUORVEX_NMEA_PATH", nmea.c_str(), 1);
+  const std::string theirs = "$GPGGA, another viewer's\r\n";
+  std::ofstream(nmea, std::ios::binary) << theirs;
+  const int other = ::open(nmea.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  PlayToTheEnd(media::ShortWav());
+  PlayToTheEnd(media::ShortWav());
+  EXPECT_EQ(ReadFile(nmea), theirs);
+  ::close(other);
+
+  PlayToTheEnd(media::ShortWav());
+  PlayToTheEnd(media::ShortWav());  // the lock passed from the first decoder to the second
+  old ? ::setenv("QUORVEX_NMEA_PATH", saved.c_str(), 1) : ::unsetenv("QUORVEX_NMEA_PATH");
+  ASSERT_EQ(messages.shown.size(), 1u) << messages.Texts().back();
+  EXPECT_NE(messages.shown[0].text.find(nmea.string() + " is in use"), std::string::npos)
+      << messages.shown[0].text;
+  EXPECT_NE(ReadFile(nmea).find("$GPRMC,"), std::string::npos);
 }
 
 TEST_F(Playback, SeekingToHalfOfAMinuteLandsThere) {

@@ -1,0 +1,173 @@
+#include "platform/earth/loopback_http_server.h"
+
+#include <sys/socket.h>
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <future>
+
+namespace {
+
+std::string Reply(std::string_view status, std::string_view contentType, std::string_view body,
+                  bool withBody, std::string_view cacheControl,
+                  std::string_view extraHeaders = {}) {
+  std::string out = "HTTP/1.1 ";
+  out += status;
+  out += "\r\nContent-Type: ";
+  out += contentType;
+  out += "\r\nContent-Length: " + std::to_string(body.size());
+  out += "\r\nCache-Control: ";
+  out += cacheControl;
+  out += "\r\nConnection: close\r\n";
+  out += extraHeaders;
+  out += "\r\n";
+  if (withBody) out += body;
+  return out;
+}
+
+std::string Error(std::string_view status, bool withBody, std::string_view extraHeaders = {}) {
+  return Reply(status, "text/plain; charset=utf-8", std::string(status) + "\n", withBody,
+               "no-store", extraHeaders);
+}
+
+// The end of the request head, or npos while it is incomplete.
+std::size_t HeadEnd(std::string_view request) {
+  const auto crlf = request.find("\r\n\r\n");
+  return crlf != std::string_view::npos ? crlf : request.find("\n\n");
+}
+
+// One connection: reads the head, answers once, then waits (within the time
+// limit) for the client to close, because closing with unread bytes would
+// reset the connection and could cost the client our reply.
+void Serve(QTcpSocket* socket, const LoopbackHttpServer::Handler& handler, int& open) {
+  ++open;
+  auto request = std::make_shared<std::string>();
+  auto answered = std::make_shared<bool>(false);
+  QTimer::singleShot(LoopbackHttpServer::kConnectionTimeLimit, socket, [socket] {
+    socket->abort();
+    socket->deleteLater();
+  });
+  QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+  QObject::connect(socket, &QObject::destroyed, [&open] { --open; });
+  QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, request, answered, &handler] {
+    const QByteArray bytes = socket->readAll();
+    if (*answered) return;
+    request->append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    const std::size_t headEnd = HeadEnd(*request);
+    std::string reply;
+    if (std::min(headEnd, request->size()) > LoopbackHttpServer::kMaxRequestBytes) {
+      reply = Error("431 Request Header Fields Too Large", true);
+    } else if (headEnd != std::string::npos) {
+      reply = LoopbackHttpServer::Response(*request, handler);
+    } else {
+      return;
+    }
+    *answered = true;
+    request->clear();
+    socket->write(reply.data(), static_cast<qint64>(reply.size()));
+  });
+  QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+    if (socket->bytesToWrite() == 0)
+      ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
+  });
+}
+
+}  // namespace
+
+class LoopbackHttpServer::Thread final : public QThread {
+ public:
+  Thread(Handler handler, std::uint16_t port) : handler_(std::move(handler)), port_(port) {}
+  ~Thread() override {
+    quit();
+    wait();
+  }
+
+  // The port listened on, or the reason why not.
+  std::future<std::pair<std::uint16_t, std::string>> Listening() { return listening_.get_future(); }
+
+ protected:
+  void run() override {
+    // Before the server, whose sockets count themselves out as they go.
+    int open = 0;
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, port_)) {
+      listening_.set_value({0, "listen on 127.0.0.1:" + std::to_string(port_) + ": " +
+                                   server.errorString().toStdString()});
+      return;
+    }
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
+      while (QTcpSocket* socket = server.nextPendingConnection()) {
+        if (open >= kMaxConnections) {
+          socket->abort();
+          socket->deleteLater();
+          continue;
+        }
+        Serve(socket, handler_, open);
+      }
+    });
+    listening_.set_value({server.serverPort(), {}});
+    exec();
+  }
+
+ private:
+  const Handler handler_;
+  const std::uint16_t port_;
+  std::promise<std::pair<std::uint16_t, std::string>> listening_;
+};
+
+std::unique_ptr<LoopbackHttpServer> LoopbackHttpServer::Start(Handler handler, std::uint16_t port,
+                                                              std::string* error) {
+  // Qt runs no event loop, in any thread, before the application object.
+  if (QCoreApplication::instance() == nullptr) {
+    if (error != nullptr) *error = "no Qt application object in this process";
+    return nullptr;
+  }
+  auto thread = std::make_unique<Thread>(std::move(handler), port);
+  auto listening = thread->Listening();
+  thread->start();
+  auto [bound, reason] = listening.get();
+  if (bound == 0) {
+    if (error != nullptr) *error = std::move(reason);
+    return nullptr;
+  }
+  return std::unique_ptr<LoopbackHttpServer>(new LoopbackHttpServer(std::move(thread), bound));
+}
+
+LoopbackHttpServer::LoopbackHttpServer(std::unique_ptr<Thread> thread, std::uint16_t port)
+    : thread_(std::move(thread)), port_(port) {}
+
+LoopbackHttpServer::~LoopbackHttpServer() = default;
+
+std::string LoopbackHttpServer::BaseUrl() const {
+  return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+std::string LoopbackHttpServer::Response(std::string_view head, const Handler& handler) {
+  const std::string_view line = head.substr(0, head.find_first_of("\r\n"));
+  const auto firstSpace = line.find(' ');
+  const auto lastSpace = line.rfind(' ');
+  if (firstSpace == std::string_view::npos || lastSpace == firstSpace) {
+    return Error("400 Bad Request", true);
+  }
+  const std::string_view method = line.substr(0, firstSpace);
+  std::string_view target = line.substr(firstSpace + 1, lastSpace - firstSpace - 1);
+  const std::string_view version = line.substr(lastSpace + 1);
+  if (!version.starts_with("HTTP/1.") || target.find(' ') != std::string_view::npos) {
+    return Error("400 Bad Request", true);
+  }
+  const bool headOnly = method == "HEAD";
+  if (method != "GET" && !headOnly) {
+    return Error("405 Method Not Allowed", true, "Allow: GET, HEAD\r\n");
+  }
+  target = target.substr(0, target.find('?'));
+  if (const auto resource = handler(target)) {
+    return Reply("200 OK", resource->contentType, resource->body, !headOnly,
+                 resource->cacheControl);
+  }
+  return Error("404 Not Found", !headOnly);
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// A small read-only web server on 127.0.0.1 for what Google Earth fetches
+// from us: plane icons and the camera document. It answers GET and HEAD with
+// what the handler gives for the request's path; everything else is refused.
+// Connections are served side by side on a thread of its own, so that neither
+// a busy user-interface thread nor an idle client holds a real request up;
+// each connection has a bounded request head and a time limit. Whatever it
+// serves lives only as long as this object, and so no longer than the
+// process: a client that keeps reloading finds nothing once we are gone.
+class LoopbackHttpServer {
+ public:
+  struct Resource {
+    std::string contentType;
+    std::string body;
+    // "max-age=3600", "no-store", ...
+    std::string cacheControl;
+  };
+  // Called on the server's thread with the path of the request (without the
+  // query); empty for "404 Not Found".
+  using Handler = std::function<std::optional<Resource>(std::string_view path)>;
+
+  // Largest request head read; anything longer is refused.
+  static constexpr std::size_t kMaxRequestBytes = 8192;
+  // A slow or silent client is cut off after this, from its connection on.
+  static constexpr std::chrono::milliseconds kConnectionTimeLimit{2000};
+  // Connections open at once; further ones are closed at once.
+  static constexpr int kMaxConnections = 64;
+
+  // Listens on 127.0.0.1:`port` (0: a free port of the system's choosing).
+  // Empty, with the reason in `error`, when the socket cannot be set up.
+  static std::unique_ptr<LoopbackHttpServer> Start(Handler handler, std::uint16_t port = 0,
+                                                   std::string* error = nullptr);
+  ~LoopbackHttpServer();
+  LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+  LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+  std::uint16_t Port() const { return port_; }
+  // "http://127.0.0.1:PORT".
+  std::string BaseUrl() const;
+
+  // The reply to one complete request head; public so that the protocol can
+  // be checked without a socket.
+  static std::string Response(std::string_view requestHead, const Handler& handler);
+
+ private:
+  class Thread;
+  LoopbackHttpServer(std::unique_ptr<Thread> thread, std::uint16_t port);
+
+  std::unique_ptr<Thread> thread_;
+  const std::uint16_t port_;
+};
