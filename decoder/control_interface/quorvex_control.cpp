@@ -72,6 +72,10 @@ CQuorvexControl::DecodedFrame CQuorvexControl::FrameAt(std::int32_t key,
     frame.position = p->second;
     const PositionRecord& site = engine_.LaunchSite();
     frame.launchSiteKnown = engine_.LaunchSiteValid();
+    // Only the latest fix has its sentences at hand, and a buffer that
+    // stores two fixes between samples does not happen at any slot rate.
+    if (key == engine_.NextKey() - 1)
+      frame.nmea = engine_.LatestSentences().rmc + engine_.LatestSentences().gga;
     frame.altitudeAboveLaunch =
         Metres(static_cast<std::int64_t>(p->second.altitude) - site.altitude);
     frame.distance = CDecodeEngineWithComms::Distance(p->second, site);

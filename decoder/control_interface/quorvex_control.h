@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "common/iquorvex.h"
@@ -35,6 +36,7 @@ class CQuorvexControl : public IQuorvex, public IQuorvexNmea {
     BatteryRecord battery{};    // with type kFrameBattery
     // Against the launch site as it stood once the fix was stored, when
     // there was one.
+    std::string nmea;  // its RMC and GGA sentences, with type kFramePosition
     bool launchSiteKnown = false;
     float altitudeAboveLaunch = 0;
     float distance = 0;

@@ -16,8 +16,9 @@
  *   key         (int)    the frame's key in the decoder's history
  *   position:   time-of-day (int, ms of the UTC day as the aircraft sends
  *               it), latitude, longitude (double, degrees), altitude (double,
- *               m above sea level), satellites (int), and once the launch
- *               site is known altitude-above-launch, distance (double, m)
+ *               m above sea level), satellites (int), nmea (string, the fix's
+ *               RMC and GGA sentences with CR LF), and once the launch site
+ *               is known altitude-above-launch, distance (double, m)
  *   uplink:     rssi1, rssi2, link-quality, failsafes, frequency-error, bin,
  *               good-packets, bad-packets (int)
  *   battery:    voltage (int, mV), capacity-used (int, mAh), current (int, mA)
@@ -186,6 +187,8 @@ GstStructure* TelemetryStructure(const CQuorvexControl::DecodedFrame& frame, Gst
                         "latitude", G_TYPE_DOUBLE, p.latitude / kUnitsPerDegree, "longitude",
                         G_TYPE_DOUBLE, p.longitude / kUnitsPerDegree, "altitude", G_TYPE_DOUBLE,
                         p.altitude / 100.0, "satellites", G_TYPE_INT, int{p.numSats}, nullptr);
+      if (!frame.nmea.empty())
+        gst_structure_set(s, "nmea", G_TYPE_STRING, frame.nmea.c_str(), nullptr);
       if (frame.launchSiteKnown) {
         gst_structure_set(s, "altitude-above-launch", G_TYPE_DOUBLE,
                           double{frame.altitudeAboveLaunch}, "distance", G_TYPE_DOUBLE,

@@ -54,6 +54,8 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   // S_OK, QUORVEX_E_NMEA_LOCKED or E_FAIL; S_OK without a path.
   HRESULT NmeaOpenResult() const { return nmeaOpenResult_; }
   void SetRecordingTime(std::chrono::sys_seconds instant) { sentences_.SetRecordingTime(instant); }
+  // The RMC and GGA sentences of the latest fix, for the network outputs.
+  const nmea::StreamSentences::Pair& LatestSentences() const { return latestSentences_; }
 
   // Latitude, longitude and altitude only: the satellite field decides
   // whether the automatic capture still happens.
@@ -87,6 +89,7 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   HRESULT nmeaOpenResult_ = S_OK;
   std::unique_ptr<std::FILE, FileCloser> nmeaFile_;
   nmea::StreamSentences sentences_;
+  nmea::StreamSentences::Pair latestSentences_;
   std::unique_ptr<CTelemetryComms> serialSink_ = std::make_unique<CTelemetryComms>();
   ComBstr serialPortName_;
   bool serialPortRequested_ = false;

@@ -1,8 +1,10 @@
 // The flight outputs read back by the programs that consume them: the
 // decoder element's bus messages by a pipeline's bus, GPX by the schema and
 // a GPS data converter, subtitles by GStreamer's subtitle parser and the
-// muxed recording by GStreamer's Matroska demuxer.
+// muxed recording by GStreamer's Matroska demuxer, the network NMEA by a
+// socket and gpsd.
 
+#include <arpa/inet.h>
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
@@ -13,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -231,6 +235,91 @@ TEST_F(FlightOutputs, FilesAreReadByTheirConsumers) {
                                  "name=cues d.audio_0 ! queue ! fakesink sync=false");
   ASSERT_EQ(muxed.size(), parsed.size());
   for (std::size_t i = 0; i < muxed.size(); ++i) EXPECT_EQ(muxed[i].first, parsed[i].first) << i;
+}
+
+// A free port on the loopback interface, of the given socket type.
+int FreePort(int type) {
+  const int fd = ::socket(AF_INET, type, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool Accepts(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return connected;
+}
+
+// A live decode feeds a UDP socket and, through its TCP server, a real gpsd
+// on a private port and control socket, which reports the fixes.
+TEST_F(FlightOutputs, LiveNmeaReachesAUdpSocketAndGpsd) {
+  const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::getsockname(udp, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string udpTarget = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const int tcpPort = FreePort(SOCK_STREAM), gpsdPort = FreePort(SOCK_STREAM);
+
+  ProcessResult decoded;
+  std::thread decode([&] {
+    decoded =
+        RunProcess({QUORVEX_DECODE_PATH, "--library", QUORVEX_LIBRARY_PATH, "--realtime",
+                    "--nmea-udp", udpTarget, "--nmea-tcp", std::to_string(tcpPort), flight_.wav});
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  // The server is up once it accepts (it drops this probe at the next fix).
+  while (!Accepts(tcpPort) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::yield();
+
+  const std::string control = (folder_ / "gpsd.sock").string();
+  const std::string device = "tcp://127.0.0.1:" + std::to_string(tcpPort);
+  const std::string port = std::to_string(gpsdPort);
+  const char* gpsdArgs[] = {"gpsd",          "-N",           "-n",   "-S", port.c_str(), "-F",
+                            control.c_str(), device.c_str(), nullptr};
+  pid_t gpsd = 0;
+  posix_spawn_file_actions_t quiet;  // it complains of the missing system bus
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+  const int spawned =
+      ::posix_spawnp(&gpsd, "gpsd", &quiet, nullptr, const_cast<char**>(gpsdArgs), environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  ASSERT_EQ(spawned, 0);
+  const ProcessResult watched =
+      RunProcess({"gpspipe", "-w", "-n", "12", "127.0.0.1:" + port}, std::chrono::seconds(20));
+  ::kill(gpsd, SIGTERM);
+  ::waitpid(gpsd, nullptr, 0);
+  decode.join();
+  ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
+  EXPECT_NE(watched.out.find("\"class\":\"TPV\""), std::string::npos) << watched.out;
+  EXPECT_NE(watched.out.find("\"lat\":46.81"), std::string::npos) << watched.out;
+
+  // Every fix reached the socket, as an RMC and a GGA datagram.
+  int rmc = 0, gga = 0;
+  char datagram[512];
+  for (ssize_t n; (n = ::recv(udp, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;) {
+    const std::string_view text(datagram, static_cast<std::size_t>(n));
+    rmc += text.starts_with("$GPRMC,");
+    gga += text.starts_with("$GPGGA,");
+    EXPECT_TRUE(text.ends_with("\r\n")) << text;
+  }
+  ::close(udp);
+  EXPECT_EQ(rmc, static_cast<int>(flight_.Positions().size()));
+  EXPECT_EQ(gga, rmc);
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include "platform/filter/gst_ptr.h"
 #include "tools/quorvex-decode/exit_status.h"
 #include "tools/quorvex-decode/media_decode.h"
+#include "tools/quorvex-decode/nmea_network.h"
 #include "tools/quorvex-decode/options.h"
 #include "tools/quorvex-decode/recording_time.h"
 #include "tools/quorvex-decode/report.h"
@@ -267,6 +268,23 @@ int Run(const DecodeOptions& options) {
                       ": the decoder cannot write it (hr=" + Hex(opened) + ")");
     }
   }
+  NmeaNetwork network;
+  const bool networked = !options.nmeaUdp.empty() || options.nmeaTcp;
+  for (const std::string& destination : options.nmeaUdp) {
+    if (std::string why = network.AddUdp(destination); !why.empty())
+      return Fail(ExitStatus::kOutputFailed, "--nmea-udp " + why);
+  }
+  if (options.nmeaTcp) {
+    if (std::string why = network.ListenTcp(*options.nmeaTcp); !why.empty())
+      return Fail(ExitStatus::kOutputFailed, "--nmea-tcp " + why);
+  }
+  if (networked && !options.nmea) {
+    // Sentences on the network are dated as those in a file would be.
+    ComPtr<IQuorvexNmea> nmea;
+    if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) {
+      if (const auto when = RecordingTime(options.media)) nmea->SetRecordingTime(*when);
+    }
+  }
   IQuorvex& control = *decoder.control.Get();
   control.SetBitRate(options.slotRate);
   control.SetAudioChannel(options.audioChannel);
@@ -276,8 +294,10 @@ int Run(const DecodeOptions& options) {
   settings.showProgress = ::isatty(STDERR_FILENO) == 1;
   settings.statedSeconds = StatedWavSeconds(options.media);
   std::vector<TelemetryFrame> frames;
-  settings.onElementMessage = [&frames](const GstStructure* s) {
+  settings.onElementMessage = [&](const GstStructure* s) {
     if (auto frame = FrameFromMessage(s)) frames.push_back(*frame);
+    if (const char* sentences = gst_structure_get_string(s, "nmea"); networked && sentences)
+      network.Send(sentences);
   };
   const DecodeOutcome outcome =
       DecodeMediaFile(fs::absolute(options.media), decoder.element.get(), settings);

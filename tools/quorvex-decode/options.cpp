@@ -38,6 +38,11 @@ Options:
   --nmea FILE            write the positions as NMEA 0183 sentences to FILE
                          (none without it); a FILE that a viewer or another
                          run holds locked is refused
+  --nmea-udp HOST[:PORT] send the NMEA sentences of every fix as UDP datagrams
+                         (port 10110 unless given; may be repeated)
+  --nmea-tcp [ADDR:]PORT serve them to TCP clients such as gpsd, on the loopback
+                         interface unless an address is given; both are meant
+                         for --realtime
   --gpx FILE             write the flight as a GPX 1.1 track (a point per fix,
                          with UTC times and the uplink and battery values)
   --srt FILE, --vtt FILE write subtitles (SubRip, WebVTT) timed on the
@@ -164,6 +169,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       if (auto e = path(options.srt)) return *e;
     } else if (name == "--vtt") {
       if (auto e = path(options.vtt)) return *e;
+    } else if (name == "--nmea-udp") {
+      if (value.empty()) return UsageError{"--nmea-udp needs HOST[:PORT]"};
+      options.nmeaUdp.emplace_back(value);
+    } else if (name == "--nmea-tcp") {
+      if (value.empty()) return UsageError{"--nmea-tcp needs [ADDRESS:]PORT"};
+      options.nmeaTcp = std::string(value);
     } else if (name == "--kml-track") {
       if (auto e = path(options.kmlTrack)) return *e;
     } else if (name == "--csv-full") {
