@@ -1,7 +1,9 @@
 #include "decoder/control_interface/quorvex_control.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <string>
@@ -55,6 +57,7 @@ CQuorvexControl::~CQuorvexControl() = default;
 void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
   std::lock_guard guard(lock_);
   engine_.SetSampleRate(rate);
+  timelineSlack_ = std::max<std::int64_t>(1, rate / 50);
 }
 
 std::int32_t CQuorvexControl::SlotRate() const {
@@ -92,6 +95,7 @@ CQuorvexControl::DecodedFrame CQuorvexControl::FrameAt(std::int32_t key,
 
 void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* output,
                                     std::size_t values, int channels,
+                                    std::optional<std::int64_t> firstFrame,
                                     std::vector<DecodedFrame>* decoded) {
   if (channels < 1) return;
   const auto stride = static_cast<std::size_t>(channels);
@@ -99,10 +103,25 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
   const std::size_t whole = values - values % stride;
   const double gain = PassThroughGain();
   std::lock_guard guard(lock_);
+  // Decoding resumes on the very frame where it stopped, so the demodulator
+  // sees the recording as one unbroken stream however the pilot seeks.
+  std::size_t decodeFrom = 0;
+  if (recordingTimeline_ && firstFrame) {
+    const auto frames = static_cast<std::int64_t>(whole / stride);
+    // Containers keep time stamps in milliseconds: a buffer that starts
+    // within the slack of where the last one ended follows it, and only a
+    // larger step is a seek.
+    std::int64_t position = *firstFrame;
+    if (nextFrame_ && std::abs(*firstFrame - *nextFrame_) <= timelineSlack_) position = *nextFrame_;
+    nextFrame_ = position + frames;
+    const std::int64_t behind = std::clamp<std::int64_t>(decodedUpTo_ - position, 0, frames);
+    decodeFrom = static_cast<std::size_t>(behind) * stride;
+    decodedUpTo_ = std::max(decodedUpTo_, position + frames);
+  }
   std::int32_t stored = engine_.NextKey();
   for (std::size_t i = 0; i < whole; i += stride) {
     // Read before writing: output may alias input.
-    engine_.ProcessSample(input[i + offset]);
+    if (i >= decodeFrom) engine_.ProcessSample(input[i + offset]);
     for (std::size_t k = i; k < i + stride; ++k)
       output[k] = static_cast<std::int16_t>(input[k] * gain);
     // Every stored frame takes the next key, so a new key is a new frame.
@@ -298,5 +317,19 @@ HRESULT CQuorvexControl::SetLaunchSite(float longitude, float latitude, float al
   if (!lon || !lat || !alt) return E_INVALIDARG;
   std::lock_guard guard(lock_);
   engine_.OverrideLaunchSite(*lat, *lon, *alt);
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetPositionFrameCount(int* count) {
+  if (!count) return E_POINTER;
+  std::lock_guard guard(lock_);
+  *count = static_cast<int>(
+      std::min<std::size_t>(engine_.PositionHistory().size(), std::numeric_limits<int>::max()));
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::SetRecordingTimeline(BOOL enabled) {
+  std::lock_guard guard(lock_);
+  recordingTimeline_ = enabled != 0;
   return S_OK;
 }

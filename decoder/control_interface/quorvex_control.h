@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/iquorvex.h"
 #include "common/iquorvex_nmea.h"
+#include "common/iquorvex_stream.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
 // IQuorvex over one decoder engine, plus the buffer loop that feeds it. The
@@ -21,7 +23,7 @@
 // stored. No file or device work happens under it (what a method writes is
 // copied first), apart from the NMEA lines of the fix being stored: a slow
 // disk or port must not stall the audio.
-class CQuorvexControl : public IQuorvex, public IQuorvexNmea {
+class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexNmea {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
@@ -55,8 +57,12 @@ class CQuorvexControl : public IQuorvex, public IQuorvexNmea {
   // every whole sample frame goes to the demodulator. A trailing incomplete
   // frame is passed on but not decoded. `output` may equal `input`.
   // Every frame stored meanwhile is appended to `decoded` when given.
+  // `firstFrame` places the buffer's first sample frame in a recording, when
+  // its time stamp says where; with the recording timeline on, the frames
+  // before the furthest point decoded so far are passed on undecoded.
   void ProcessBuffer(const std::int16_t* input, std::int16_t* output, std::size_t values,
-                     int channels, std::vector<DecodedFrame>* decoded = nullptr);
+                     int channels, std::optional<std::int64_t> firstFrame = std::nullopt,
+                     std::vector<DecodedFrame>* decoded = nullptr);
   int AudioChannel() const { return audioChannel_.load(std::memory_order_relaxed); }
   // The gain of the audio passed on: 0.05 unless set, 1 passes it unchanged.
   void SetPassThroughGain(double gain) { gain_.store(gain, std::memory_order_relaxed); }
@@ -94,6 +100,10 @@ class CQuorvexControl : public IQuorvex, public IQuorvexNmea {
                                           float* altitude) override;
   HRESULT STDMETHODCALLTYPE SetLaunchSite(float longitude, float latitude, float altitude) override;
 
+  // IQuorvexStream
+  HRESULT STDMETHODCALLTYPE GetPositionFrameCount(int* count) override;
+  HRESULT STDMETHODCALLTYPE SetRecordingTimeline(BOOL enabled) override;
+
   // IQuorvexNmea
   HRESULT STDMETHODCALLTYPE SetRecordingTime(std::int64_t utcSeconds) override;
   HRESULT STDMETHODCALLTYPE GetNmeaFile(BSTR* path, HRESULT* openResult) override;
@@ -119,4 +129,11 @@ class CQuorvexControl : public IQuorvex, public IQuorvexNmea {
   CDecodeEngineWithComms engine_;
   std::atomic<int> audioChannel_{1};
   std::atomic<double> gain_{kPassThroughGain};
+  bool recordingTimeline_ = false;
+  // One past the last sample frame of the recording decoded so far.
+  std::int64_t decodedUpTo_ = 0;
+  // Where the buffer after the last one starts, counted from its start.
+  std::optional<std::int64_t> nextFrame_;
+  // 20 ms of sample frames: the jitter of millisecond time stamps.
+  std::int64_t timelineSlack_ = 882;
 };

@@ -26,6 +26,7 @@ CUnknown* BrelaneTelemetryDecode::CreateInstance(IUnknown* outer, HRESULT* hr) {
 HRESULT BrelaneTelemetryDecode::NonDelegatingQueryInterface(REFIID iid, void** object) {
   if (!object) return E_POINTER;
   if (iid == IID_IQuorvex) return GetInterface(static_cast<IQuorvex*>(this), object);
+  if (iid == IID_IQuorvexStream) return GetInterface(static_cast<IQuorvexStream*>(this), object);
   if (iid == IID_IQuorvexNmea) return GetInterface(static_cast<IQuorvexNmea*>(this), object);
   return CTransformFilter::NonDelegatingQueryInterface(iid, object);
 }
@@ -76,7 +77,7 @@ HRESULT BrelaneTelemetryDecode::SetMediaType(PIN_DIRECTION direction, const CMed
     inputMediaType_ = *mediaType;
     const auto format = WaveFormatOf(inputMediaType_);
     inputChannels_ = format ? format->nChannels : 0;
-    inputRate_ = format ? static_cast<int>(format->nSamplesPerSec) : 0;
+    sampleRate_ = format ? format->nSamplesPerSec : 0;
   }
   return S_OK;
 }
@@ -91,8 +92,15 @@ HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* out
   if (bytes > output->GetSize()) return VFW_E_BUFFER_OVERFLOW;
   const bool post = PostMessages();
   decoded_.clear();
+  // The time stamp places the buffer in the recording, to the nearest
+  // sample frame.
+  std::optional<std::int64_t> firstFrame;
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  if (SUCCEEDED(input->GetTime(&start, &stop)) && start >= 0 && sampleRate_ > 0)
+    firstFrame = (start * sampleRate_ + kUnitsPerSecond / 2) / kUnitsPerSecond;
   ProcessBuffer(reinterpret_cast<const std::int16_t*>(in), reinterpret_cast<std::int16_t*>(out),
-                values, inputChannels_, post ? &decoded_ : nullptr);
+                values, inputChannels_, firstFrame, post ? &decoded_ : nullptr);
   // Posted outside the decoder's lock: a synchronous bus handler may well
   // read the decoder through IQuorvex.
   if (!decoded_.empty()) PostFrames(input);
@@ -103,14 +111,15 @@ void BrelaneTelemetryDecode::PostFrames(IMediaSample* input) {
   GstElement* element = AcquireElement();
   if (!element) return;
   REFERENCE_TIME start = 0, stop = 0;
-  const bool timed = SUCCEEDED(input->GetTime(&start, &stop)) && inputRate_ > 0;
+  const bool timed = SUCCEEDED(input->GetTime(&start, &stop)) && sampleRate_ > 0;
   const GstSegment& segment = GST_BASE_TRANSFORM(element)->segment;
   for (const DecodedFrame& frame : decoded_) {
     GstClockTime at = GST_CLOCK_TIME_NONE;
     // The frame ends with the sample that completed it.
     if (timed) {
       at = static_cast<GstClockTime>(start) * 100 +
-           gst_util_uint64_scale_int(frame.sampleFrame + 1, GST_SECOND, inputRate_);
+           gst_util_uint64_scale(frame.sampleFrame + 1, GST_SECOND,
+                                 static_cast<guint64>(sampleRate_));
     }
     const GstClockTime streamTime =
         timed ? gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, at) : GST_CLOCK_TIME_NONE;

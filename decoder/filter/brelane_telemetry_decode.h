@@ -14,6 +14,8 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
  public:
   static constexpr const char* kObjectName = "Quorvex";
   static constexpr LONG kBufferCount = 3;
+  // Time stamps count 100-ns units.
+  static constexpr std::int64_t kUnitsPerSecond = 10'000'000;
 
   // The factory template's creation function: null with E_OUTOFMEMORY in
   // `hr` when the object cannot be made.
@@ -43,7 +45,7 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
 
   CMediaType inputMediaType_;
   int inputChannels_ = 0;
-  int inputRate_ = 0;
+  std::int64_t sampleRate_ = 0;
   std::atomic<bool> postMessages_{true};
   std::vector<DecodedFrame> decoded_;  // reused by every buffer
 

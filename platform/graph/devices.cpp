@@ -3,6 +3,7 @@
 #include <atomic>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/com/com_ptr.h"
@@ -81,6 +82,57 @@ class CMonikerEnumerator final : public CSingleInterfaceObject<IEnumMoniker, IID
   std::size_t next_ = 0;
 };
 
+bool BooleanProperty(GstDevice* device, const char* name) {
+  GstStructurePtr properties(gst_device_get_properties(device));
+  gboolean value = FALSE;
+  return properties && gst_structure_get_boolean(properties.get(), name, &value) && value;
+}
+
+bool IsMonitor(GstDevice* device) {
+  GstStructurePtr properties(gst_device_get_properties(device));
+  const char* kind =
+      properties ? gst_structure_get_string(properties.get(), "device.class") : nullptr;
+  return kind && std::string_view(kind) == "monitor";
+}
+
+// The sound server's own name for the device; empty where the provider has
+// none.
+std::string InternalName(GstDevice* device) {
+  if (!g_object_class_find_property(G_OBJECT_GET_CLASS(device), "internal-name")) return {};
+  gchar* raw = nullptr;
+  g_object_get(device, "internal-name", &raw, nullptr);
+  GCharPtr name(raw);
+  return name ? name.get() : "";
+}
+
+// The input a pilot means: the sound server's default input, else a real
+// input, else the monitor of some other output. The monitor of the output
+// the viewer plays into (the default one) is never taken: the viewer would
+// decode its own sound.
+GstDevice* ChooseAudioInput(GList* devices) {
+  std::string ownMonitor;
+  for (GList* l = devices; l; l = l->next) {
+    GstDevice* device = GST_DEVICE(l->data);
+    if (gst_device_has_classes(device, "Audio/Sink") && BooleanProperty(device, "is-default")) {
+      if (const std::string name = InternalName(device); !name.empty())
+        ownMonitor = name + ".monitor";
+    }
+  }
+  GstDevice* best = nullptr;
+  int bestRank = 0;
+  for (GList* l = devices; l; l = l->next) {
+    GstDevice* device = GST_DEVICE(l->data);
+    if (!gst_device_has_classes(device, "Audio/Source")) continue;
+    if (!ownMonitor.empty() && InternalName(device) == ownMonitor) continue;
+    const int rank = BooleanProperty(device, "is-default") ? 3 : IsMonitor(device) ? 1 : 2;
+    if (rank > bestRank) {
+      best = device;
+      bestRank = rank;
+    }
+  }
+  return best;
+}
+
 class CSystemDeviceEnum final : public CSingleInterfaceObject<ICreateDevEnum, IID_ICreateDevEnum> {
  public:
   CSystemDeviceEnum() = default;
@@ -93,13 +145,19 @@ class CSystemDeviceEnum final : public CSingleInterfaceObject<ICreateDevEnum, II
     if (category != CLSID_AudioInputDeviceCategory) return S_FALSE;
     GstObjectPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
     gst_device_monitor_add_filter(monitor.get(), "Audio/Source", nullptr);
+    // The outputs tell which input is the monitor of the one we play into.
+    gst_device_monitor_add_filter(monitor.get(), "Audio/Sink", nullptr);
+    // Only a started monitor learns which devices are the server's
+    // defaults.
+    const bool started = gst_device_monitor_start(monitor.get());
     GList* devices = gst_device_monitor_get_devices(monitor.get());
+    if (started) gst_device_monitor_stop(monitor.get());
     std::vector<ComPtr<IMoniker>> list;
     HRESULT hr = S_OK;
-    // Only the first device is offered: the viewer has no device choice.
-    if (devices) {
+    // Only one device is offered: the viewer has no device choice.
+    if (GstDevice* chosen = ChooseAudioInput(devices)) {
       ComPtr<IMoniker> moniker;
-      hr = CDeviceMoniker::Create(GST_DEVICE(devices->data), moniker.Put());
+      hr = CDeviceMoniker::Create(chosen, moniker.Put());
       if (SUCCEEDED(hr)) list.push_back(std::move(moniker));
     }
     g_list_free_full(devices, gst_object_unref);

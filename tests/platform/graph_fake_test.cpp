@@ -60,6 +60,13 @@ TEST_F(FakeGraphTest, CountedFailuresAndRecordedCalls) {
   ASSERT_GE(calls.size(), 3u);
   EXPECT_EQ(calls[0], "IGraphBuilder::AddFilter(A)");
   EXPECT_EQ(calls[1], "IGraphBuilder::AddFilter(B)");
+  EXPECT_EQ(script->CountOf("IGraphBuilder::AddFilter"), 3);
+  // Cleared calls are not counted; the rule still counts from the first.
+  script->ClearCalls();
+  EXPECT_EQ(script->CountOf("IGraphBuilder::AddFilter"), 0);
+  auto d = ElementFilter("volume");
+  EXPECT_EQ(graph->AddFilter(d.Get(), u"D"), S_OK);
+  EXPECT_EQ(script->CountOf("IGraphBuilder::AddFilter"), 1);
 }
 
 // What the graph hands out is wrapped too, and goes back in unwrapped.

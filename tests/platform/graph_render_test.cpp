@@ -12,6 +12,17 @@
 
 namespace {
 
+// True once the playing position reaches `position`, within `seconds`.
+bool PositionReaches(IMediaSeeking* seeking, LONGLONG position, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  LONGLONG current = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (SUCCEEDED(seeking->GetPositions(&current, nullptr)) && current >= position) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 constexpr LONGLONG kSecond = 10'000'000;
 
 bool Has(const std::vector<std::string>& names, const std::string& name) {
@@ -208,11 +219,8 @@ TEST(GraphSeeking, HalfOfAMinuteLandsThereAndStopKeepsThePlace) {
   ComPtr<IMediaControl> control;
   graph->QueryInterface(IID_IMediaControl, control.PutVoid());
   EXPECT_TRUE(SUCCEEDED(control->Run()));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ASSERT_EQ(seeking->GetPositions(&current, nullptr), S_OK);
-  EXPECT_GE(current, target);
+  EXPECT_TRUE(PositionReaches(seeking.Get(), target + kSecond / 10, 10));
   EXPECT_EQ(control->Stop(), S_OK);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   LONGLONG stopped = -1;
   ASSERT_EQ(seeking->GetPositions(&stopped, nullptr), S_OK);
   // Stopped where it was, so that Run goes on from there.
@@ -229,12 +237,11 @@ TEST(GraphRender, WithoutAnAudioOutputPlaybackKeepsRealTime) {
   ASSERT_EQ(rendered, S_OK);
   ComPtr<IMediaSeeking> seeking;
   graph->QueryInterface(IID_IMediaSeeking, seeking.PutVoid());
+  const auto started = std::chrono::steady_clock::now();
   ASSERT_TRUE(SUCCEEDED(StopThenRun(graph.Get())));
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
-  LONGLONG current = 0;
-  ASSERT_EQ(seeking->GetPositions(&current, nullptr), S_OK);
-  EXPECT_GT(current, kSecond / 2);
-  EXPECT_LT(current, 2 * kSecond);
+  ASSERT_TRUE(PositionReaches(seeking.Get(), kSecond / 2, 10));
+  // Half a second of the stream took about half a second.
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(450));
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "common/iquorvex.h"
+#include "common/iquorvex_stream.h"
 #include "common/kml_writer.h"
+#include "platform/com/com_ptr.h"
 #include "platform/com/utf.h"
 #include "viewer/dialogs/battery_status_dlg.h"
 #include "viewer/dialogs/current_decoder.h"
@@ -48,6 +50,12 @@ void ReadTelemetryValues(IQuorvex& quorvex, TelemetrySample& sample) {
   sample.rssiValue2 = -sample.rssiValue2;
   quorvex.GetBatteryStatus(&sample.voltage, &sample.capacityUsed, &sample.current);
   quorvex.GetLaunchSite(&sample.launchLongitude, &sample.launchLatitude, &sample.launchAltitude);
+  ComPtr<IQuorvexStream> stream;
+  int frames = 0;
+  if (SUCCEEDED(quorvex.QueryInterface(IID_IQuorvexStream, stream.PutVoid())) && stream &&
+      SUCCEEDED(stream->GetPositionFrameCount(&frames))) {
+    sample.positionFrames = frames;
+  }
 }
 
 TelemetrySample ReadTelemetrySample(IQuorvex& quorvex) {

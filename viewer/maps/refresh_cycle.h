@@ -36,9 +36,16 @@ struct TelemetrySample {
   float launchLongitude = 0.0f;
   float launchLatitude = 0.0f;
   float launchAltitude = 0.0f;
+  // Position frames the decoder has decoded; -1 when it cannot say.
+  std::int32_t positionFrames = -1;
 
-  // The decoder reports -1/-1 until it has a fix.
-  bool HasPosition() const { return !(longitude == -1.0f && latitude == -1.0f); }
+  // Before its first position frame the decoder reports a zero record,
+  // which is no fix; the count tells it from a real fix at 0/0. A decoder
+  // that keeps no count has a fix once its record is not all zero.
+  bool HasPosition() const {
+    if (positionFrames >= 0) return positionFrames > 0;
+    return timeMs != 0 || longitude != 0.0f || latitude != 0.0f;
+  }
 };
 
 // Reads one sample through the decoder's control interface. The decoder's
@@ -95,8 +102,8 @@ std::int32_t LostPackets(std::int32_t linkQuality, std::int32_t lastLinkQuality)
 // dialogs, Google Earth, the plane-position file and the flight track.
 class RefreshCycle {
  public:
-  // What the cycle carries from tick to tick for the life of the program;
-  // a new file or capture does not reset it.
+  // What the cycle carries from tick to tick within one recording or
+  // capture.
   struct State {
     std::int32_t lastSampleTime = -1;
     float smoothedHeading = 0.0f;
@@ -111,6 +118,10 @@ class RefreshCycle {
   RefreshCycle(IRefreshHost& host, const State& resumed);
   RefreshCycle(const RefreshCycle&) = delete;
   RefreshCycle& operator=(const RefreshCycle&) = delete;
+
+  // A new recording or capture: nothing of the last one (its last fix
+  // time, its 30-s window, its heading) carries over.
+  void BeginRecording() { state_ = State{}; }
 
   // One tick. Returns true when it processed a new sample.
   bool Tick();

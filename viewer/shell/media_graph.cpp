@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "common/iquorvex.h"
+#include "common/iquorvex_stream.h"
 #include "platform/com/co_create.h"
 #include "platform/com/utf.h"
 #include "viewer/shell/nmea_output.h"
@@ -21,6 +22,9 @@ constexpr char16_t kDirectSoundName[] = u"Default DirectSound Device";
 constexpr char16_t kRendererName[] = u"Audio Renderer";
 constexpr char16_t kRendererPinId[] = u"Audio Input pin (rendered)";
 constexpr char16_t kCaption[] = u"PlayCap Message";
+constexpr char kNoInputMessage[] =
+    "No audio input found: connect the video receiver's audio output to the line input, then "
+    "press Live Capture again.";
 
 bool IsAsfPath(const std::u16string& path) {
   std::u16string lower = path;
@@ -119,6 +123,9 @@ HRESULT MediaGraph::PublishGraph(IUnknown* graph, DWORD* registration) {
 }
 
 HRESULT MediaGraph::PrepareGraph() {
+  // The last file's picture must not stay when the next has no video; a
+  // video branch shows itself again once it is attached.
+  if (videoArea_) videoArea_->ShowVideo(false);
   if (!graphReady_) {
     HRESULT hr = ObtainGraphInterfaces();
     if (FAILED(hr)) {
@@ -184,6 +191,14 @@ HRESULT MediaGraph::PlayStoredFile() {
   // Without a graph there is nothing to render or run; the reason has
   // already been shown.
   if (!graphReady_) return FAILED(prepared) ? prepared : E_UNEXPECTED;
+
+  // Seeking back or playing again must not feed the decoder a stretch of
+  // the flight twice.
+  ComPtr<IQuorvexStream> stream;
+  if (decoderFilter_ &&
+      SUCCEEDED(decoderFilter_->QueryInterface(IID_IQuorvexStream, stream.PutVoid())) && stream) {
+    stream->SetRecordingTimeline(1);
+  }
 
   if (const std::u16string note = PrepareNmeaOutput(decoderFilter_.Get(), filePath_); !note.empty())
     messages_.ShowMessage(videoArea_, note, kCaption, MessageIcon::kError);
@@ -318,13 +333,16 @@ HRESULT MediaGraph::OpenFirstAudioInput(IBaseFilter** filter) {
     ShowGraphMessage("Audio Capture: Couldn't create class enumerator!  hr=0x%x", hr);
     return hr;
   }
-  // No enumerator at all: the machine has no audio input, which is not
-  // worth a message.
-  if (!monikers) return E_FAIL;
+  // No enumerator at all: the machine has no audio input the viewer may
+  // take, and the pilot has a cable to plug in.
+  if (!monikers) {
+    ShowGraphMessage(kNoInputMessage);
+    return E_FAIL;
+  }
 
   ComPtr<IMoniker> device;
   if (monikers->Next(1, device.Put(), nullptr) != S_OK || !device) {
-    ShowGraphMessage("Audio Capture: Unable to access audio capture device!");
+    ShowGraphMessage(kNoInputMessage);
     return E_FAIL;
   }
   ComPtr<IBaseFilter> bound;

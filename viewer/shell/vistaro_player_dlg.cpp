@@ -246,6 +246,7 @@ void CVistaroPlayerDlg::OpenFile(const QString& path) {
   }
   playbackComplete_ = false;
   mediaPath_ = path;
+  StartRecordingCycle();
   SetTimer(kRefreshTimer, kRefreshPeriodMs);
   ShowControl(IDC_PLAY, false);
   EnableControl(IDC_PAUSE, true);
@@ -257,6 +258,16 @@ void CVistaroPlayerDlg::OpenFile(const QString& path) {
 void CVistaroPlayerDlg::OnPlay() {
   ShowControl(IDC_PLAY, false);
   ShowControl(IDC_PAUSE, true);
+  // Play at the end plays the recording again; the decoder does not take
+  // the flight in twice.
+  if (playbackComplete_) {
+    playbackComplete_ = false;
+    if (IMediaSeeking* seeking = graph_->MediaSeeking()) {
+      LONGLONG start = 0;
+      seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
+                            AM_SEEKING_NoPositioning);
+    }
+  }
   if (IMediaControl* control = graph_->MediaControl()) control->Run();
 }
 
@@ -267,6 +278,12 @@ void CVistaroPlayerDlg::OnPause() {
 }
 
 void CVistaroPlayerDlg::OnLiveCapture() {
+  const bool started = SUCCEEDED(graph_->StartLiveCapture());
+  StartRecordingCycle();
+  ApplyTelemetryRate();
+  // Without an input the graph has said why; the window stays as it was,
+  // so the pilot can plug the cable in and press Live Capture again.
+  if (!started) return;
   ShowControl(IDC_PLAY, false);
   ShowControl(IDC_PAUSE, true);
   EnableControl(IDC_LIVE_CAPTURE, false);
@@ -278,13 +295,9 @@ void CVistaroPlayerDlg::OnLiveCapture() {
     const int outerWidth = separator->mapToGlobal(QPoint(0, 0)).x() - frameGeometry().x();
     setFixedWidth(std::max(1, outerWidth - frameWidth));
   }
-
-  if (SUCCEEDED(graph_->StartLiveCapture())) {
-    playbackComplete_ = false;
-    mediaPath_.clear();
-    SetTimer(kRefreshTimer, kRefreshPeriodMs);
-  }
-  ApplyTelemetryRate();
+  playbackComplete_ = false;
+  mediaPath_.clear();
+  SetTimer(kRefreshTimer, kRefreshPeriodMs);
 }
 
 void CVistaroPlayerDlg::OnSeek(int code, int position) {
@@ -317,6 +330,8 @@ std::u16string CVistaroPlayerDlg::KmlPath(std::u16string_view name) {
 }
 
 void CVistaroPlayerDlg::RunRefreshCycle() { refresh_->Tick(); }
+
+void CVistaroPlayerDlg::StartRecordingCycle() { refresh_->BeginRecording(); }
 
 void CVistaroPlayerDlg::SetSeekSlider(int position) { SetPos(IDC_SEEK, position); }
 
@@ -362,13 +377,18 @@ int CVistaroPlayerDlg::PlaneIconSelection() { return GetCurSel(IDC_PLANE_ICON); 
 void CVistaroPlayerDlg::OnGraphNotify() {
   IMediaEventEx* events = graph_->MediaEvents();
   if (!events) return;
-  // The viewer takes no action on graph events; draining them keeps the
-  // queue short and tells a scripted run when the stream has ended.
+  // Only the end of the stream matters: the transport then offers Play,
+  // which starts the recording again. Draining the rest keeps the queue
+  // short.
   long code = 0;
   LONG_PTR first = 0;
   LONG_PTR second = 0;
   while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
-    if (code == EC_COMPLETE) playbackComplete_ = true;
+    if (code == EC_COMPLETE) {
+      playbackComplete_ = true;
+      ShowControl(IDC_PAUSE, false);
+      ShowControl(IDC_PLAY, true);
+    }
     events->FreeEventParams(code, first, second);
   }
 }

@@ -60,6 +60,9 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
 
   // One refresh tick, as the timer runs it.
   void RunRefreshCycle();
+  // A new recording or capture: the refresh starts without the last one's
+  // fix time and window.
+  void StartRecordingCycle();
 
   CUplinkStatusDlg& UplinkStatus() override { return uplink_; }
   CPositionalStatusDlg& PositionalStatus() override { return positional_; }

@@ -539,6 +539,7 @@ bool FailureScript::Scripted(const std::string& operation, const std::string& de
   std::lock_guard guard(lock_);
   calls_.push_back(detail.empty() ? operation : operation + "(" + detail + ")");
   const int seen = seen_[operation]++;
+  ++counted_[operation];
   auto it = rules_.find(operation);
   if (it == rules_.end()) return false;
   const Rule& rule = it->second;
@@ -554,13 +555,14 @@ std::vector<std::string> FailureScript::Calls() const {
 
 int FailureScript::CountOf(const std::string& operation) const {
   std::lock_guard guard(lock_);
-  auto it = seen_.find(operation);
-  return it == seen_.end() ? 0 : it->second;
+  auto it = counted_.find(operation);
+  return it == counted_.end() ? 0 : it->second;
 }
 
 void FailureScript::ClearCalls() {
   std::lock_guard guard(lock_);
   calls_.clear();
+  counted_.clear();
 }
 
 FakeGraphPlatform::FakeGraphPlatform(std::shared_ptr<FailureScript> script)

@@ -38,7 +38,10 @@ class FailureScript {
   // Every call in order, as "operation" or "operation(detail)", where the
   // detail is a filter name, a file or a pin identifier.
   std::vector<std::string> Calls() const;
+  // Calls of `operation` since the script was made or last cleared.
   int CountOf(const std::string& operation) const;
+  // Forgets the calls and their counts; the rules keep counting from the
+  // first call, so a rule's `after` is not reset.
   void ClearCalls();
 
  private:
@@ -49,7 +52,10 @@ class FailureScript {
   };
   mutable std::mutex lock_;
   std::map<std::string, Rule> rules_;
+  // Every call ever, for the rules.
   std::map<std::string, int> seen_;
+  // Calls since the last ClearCalls, for CountOf.
+  std::map<std::string, int> counted_;
   std::vector<std::string> calls_;
 };
 

@@ -196,9 +196,12 @@ TEST_F(RefreshCycleTest, EveryTickSendsTheChannelAndShowsTheCounts) {
   EXPECT_EQ(decoder.References(), 1u);
 }
 
-TEST_F(RefreshCycleTest, MinusOneMinusOneIsNoPosition) {
-  decoder.values.longitude = -1.0f;
-  decoder.values.latitude = -1.0f;
+// A decoder that cannot count its position frames has no fix while its
+// record is all zero; -1/-1 is a place like any other.
+TEST_F(RefreshCycleTest, TheZeroRecordIsNoPosition) {
+  decoder.values.timeMs = 0;
+  decoder.values.longitude = 0.0f;
+  decoder.values.latitude = 0.0f;
   EXPECT_FALSE(cycle.Tick());
   EXPECT_EQ(host.packetCounts.size(), 1u);
   EXPECT_EQ(cycle.state().lastSampleTime, -1);
@@ -208,12 +211,11 @@ TEST_F(RefreshCycleTest, MinusOneMinusOneIsNoPosition) {
   EXPECT_TRUE(host.launches.empty());
   EXPECT_TRUE(folder.Names().empty());
 
-  // One coordinate at -1 is a position like any other.
-  decoder.values.latitude = 47.25f;
+  decoder.values.longitude = -1.0f;
+  decoder.values.latitude = -1.0f;
   EXPECT_TRUE(cycle.Tick());
   EXPECT_EQ(host.positional.longitude, -1.0);
   decoder.values.longitude = 8.5f;
-  decoder.values.latitude = -1.0f;
   EXPECT_TRUE(NextFix());
   EXPECT_EQ(host.track.PointCount(), 2u);
 }

@@ -274,12 +274,26 @@ TEST_F(MainDialogTest, FailedLoadShowsTheCodeAfterTheGraphsMessagesAndChangesNot
   EXPECT_TRUE(boxes_.messages[0].text.startsWith(QStringLiteral("Failed to render file! hr=0x8")));
 }
 
-TEST_F(MainDialogTest, LiveCaptureNarrowsTheWindowAndOnlyLoadUndoesIt) {
+TEST_F(MainDialogTest, LiveCaptureWithoutAnInputSaysSoAndKeepsTheWindow) {
   auto dialog = MakeDialog();
   const int fullWidth = dialog->width();
-  // No input device: the graph's own handling, no box of the dialog's.
   services_.Script().Fail("IEnumMoniker::Next", S_FALSE);
   dialog->Click(IDC_LIVE_CAPTURE);
+  ASSERT_EQ(boxes_.messages.size(), 1u);
+  EXPECT_EQ(boxes_.messages[0].text.toStdString(), kNoInputText);
+  EXPECT_EQ(dialog->width(), fullWidth);
+  EXPECT_TRUE(dialog->IsControlEnabled(IDC_LIVE_CAPTURE)) << "to press again once plugged in";
+  EXPECT_FALSE(dialog->TimerRunning(1));
+}
+
+TEST_F(MainDialogTest, LiveCaptureNarrowsTheWindowAndOnlyLoadUndoesIt) {
+  REQUIRE_SOUND_SERVER();
+  auto dialog = MakeDialog();
+  const int fullWidth = dialog->width();
+  dialog->Click(IDC_LIVE_CAPTURE);
+  EXPECT_TRUE(boxes_.messages.empty());
+  EXPECT_TRUE(dialog->Decoder());
+  EXPECT_TRUE(dialog->TimerRunning(1));
   // The window's outer width reaches to the separator's left edge.
   EXPECT_EQ(dialog->frameGeometry().width(),
             dialog->GetDlgItem(IDC_SEPARATOR)->mapToGlobal(QPoint(0, 0)).x() -
@@ -288,8 +302,6 @@ TEST_F(MainDialogTest, LiveCaptureNarrowsTheWindowAndOnlyLoadUndoesIt) {
   EXPECT_TRUE(dialog->IsControlShown(IDC_PAUSE));
   EXPECT_FALSE(dialog->IsControlEnabled(IDC_PAUSE)) << "nothing was loaded before";
   EXPECT_FALSE(dialog->IsControlEnabled(IDC_LIVE_CAPTURE));
-  EXPECT_FALSE(dialog->TimerRunning(1));
-  EXPECT_TRUE(boxes_.messages.empty());
 
   // Cancelling the file dialog still restores the width.
   dialog->Click(IDC_LOAD);
@@ -302,14 +314,63 @@ TEST_F(MainDialogTest, LiveCaptureNarrowsTheWindowAndOnlyLoadUndoesIt) {
   EXPECT_TRUE(dialog->IsControlEnabled(IDC_PAUSE));
 }
 
-TEST_F(MainDialogTest, LiveCaptureRecordsFromTheSoundServer) {
-  if (!media::StartSoundServer()) GTEST_SKIP() << "no sound server";
+// Before the decoder of a recording has decoded a position, its zero
+// record is no fix; nothing of the last recording's fixes carries over.
+TEST_F(MainDialogTest, NoFixBeforeTheFirstPositionFrame) {
   auto dialog = MakeDialog();
-  dialog->Click(IDC_LIVE_CAPTURE);
-  EXPECT_TRUE(dialog->TimerRunning(1));
-  EXPECT_TRUE(boxes_.messages.empty());
-  EXPECT_TRUE(dialog->Decoder());
-  EXPECT_FALSE(dialog->IsControlEnabled(IDC_LIVE_CAPTURE));
+  boxes_.fileAnswers.push_back(Path(media::ShortWav().path));
+  dialog->Click(IDC_LOAD);
+  ASSERT_TRUE(PlayToEnd(*dialog));
+  dialog->RunRefreshCycle();
+  const fs::path planePos = fs::path(dialog->KmlPath(u"planePos.kml"));
+  ASSERT_TRUE(fs::exists(planePos));
+  ASSERT_GT(dialog->Refresh().state().lastSampleTime, 0);
+  fs::remove(planePos);
+  const std::size_t points = dialog->TrackWriter().PointCount();
+
+  boxes_.fileAnswers.push_back(Path(media::VideoOnlyMkv().path));
+  dialog->Click(IDC_LOAD);
+  ASSERT_TRUE(PlayToEnd(*dialog));
+  dialog->RunRefreshCycle();
+  EXPECT_FALSE(fs::exists(planePos));
+  EXPECT_EQ(dialog->TrackWriter().PointCount(), points);
+  EXPECT_EQ(dialog->Refresh().state().lastSampleTime, -1);
+  EXPECT_EQ(dialog->Refresh().state().windowEndTime, 0);
+}
+
+// At the end the transport offers Play, which plays the recording again
+// from its start; the decoder still holds one flight.
+TEST_F(MainDialogTest, PlayAtTheEndStartsAgainFromTheBeginning) {
+  auto dialog = MakeDialog();
+  const media::File file = media::ShortWav();
+  boxes_.fileAnswers.push_back(Path(file.path));
+  dialog->Click(IDC_LOAD);
+  ASSERT_TRUE(PlayToEnd(*dialog));
+  EXPECT_TRUE(dialog->IsControlShown(IDC_PLAY));
+  EXPECT_FALSE(dialog->IsControlShown(IDC_PAUSE));
+  int records = 0;
+  dialog->Decoder()->GetRecordCount(&records);
+
+  dialog->Click(IDC_PLAY);
+  EXPECT_FALSE(dialog->PlaybackComplete());
+  EXPECT_TRUE(dialog->IsControlShown(IDC_PAUSE));
+  ASSERT_TRUE(PlayToEnd(*dialog)) << "Play at the end must play again";
+  int again = 0;
+  dialog->Decoder()->GetRecordCount(&again);
+  EXPECT_EQ(again, records);
+  dialog->RunRefreshCycle();
+  EXPECT_EQ(dialog->GetDlgItemText(IDC_GOOD_PACKETS), QString::number(file.frames));
+}
+
+TEST_F(MainDialogTest, AFileWithoutVideoShowsTheNoVideoPicture) {
+  auto dialog = MakeDialog();
+  boxes_.fileAnswers.push_back(Path(media::VideoOnlyMkv().path));
+  dialog->Click(IDC_LOAD);
+  ASSERT_TRUE(PlayToEnd(*dialog));
+  ASSERT_TRUE(dialog->VideoArea().ShowingVideo());
+  boxes_.fileAnswers.push_back(Path(media::ShortWav().path));
+  dialog->Click(IDC_LOAD);
+  EXPECT_FALSE(dialog->VideoArea().ShowingVideo());
 }
 
 TEST_F(MainDialogTest, DraggingTheSeekSliderSeeksClickingDoesNot) {

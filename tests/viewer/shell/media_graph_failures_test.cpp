@@ -201,16 +201,13 @@ TEST_F(Failures, NoClassEnumeratorFailsTheCapture) {
 // The rows below need a real device behind the script.
 class DeviceFailures : public Failures {
  protected:
-  void SetUp() override {
-    if (!media::StartSoundServer()) GTEST_SKIP() << "PulseAudio is unavailable; no device";
-  }
+  void SetUp() override { REQUIRE_SOUND_SERVER(); }
 };
 
 TEST_F(DeviceFailures, EmptyDeviceListFailsTheCapture) {
   Script().Fail("IEnumMoniker::Next", S_FALSE);
   EXPECT_EQ(graph.StartLiveCapture(), E_FAIL);
-  EXPECT_THAT(messages.Texts(),
-              ElementsAre("Audio Capture: Unable to access audio capture device!"));
+  EXPECT_THAT(messages.Texts(), ElementsAre(kNoInputText));
 }
 
 TEST_F(DeviceFailures, UnboundDeviceFailsTheCapture) {

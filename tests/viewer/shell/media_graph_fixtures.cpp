@@ -159,11 +159,6 @@ File MpgInAsfFolder() {
   return file;
 }
 
-bool StartSoundServer() {
-  const std::string script = std::string(VISTARO_SOURCE_DIR) + "/scripts/start-pulseaudio.sh";
-  return std::system(("bash \"" + script + "\"").c_str()) == 0;
-}
-
 }  // namespace media
 
 void RecordingMessages::ShowMessage(const IVideoArea* owner, std::u16string_view text,

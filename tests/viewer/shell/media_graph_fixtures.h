@@ -13,11 +13,17 @@
 #include "common/iquorvex.h"
 #include "platform/graph/testing/fake_graph.h"
 #include "platform/graph/testing/graph_lookup.h"
+#include "tests/sound_server.h"
 #include "viewer/shell/media_graph.h"
 
 // Media made once per run from generated telemetry and GStreamer's
 // encoders, the decoder library registered for the run, and stand-ins for
 // the viewer's windows.
+// What the pilot reads when there is no input to capture.
+inline constexpr char kNoInputText[] =
+    "No audio input found: connect the video receiver's audio output to the line input, then "
+    "press Live Capture again.";
+
 namespace media {
 
 namespace fs = std::filesystem;
@@ -46,9 +52,6 @@ File VideoOnlyMkv();
 File TwoAudioStreamsMkv();
 // The MPEG file again, in a folder whose name ends in ".ASF".
 File MpgInAsfFolder();
-// Starts a sound server whose first input is the monitor of sink
-// "vistaro"; false when there cannot be one.
-bool StartSoundServer();
 
 }  // namespace media
 

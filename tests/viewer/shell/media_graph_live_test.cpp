@@ -1,4 +1,4 @@
-// Live capture from the sound server's first input, and the machine
+// Live capture from the sound server's default input, and a server
 // without one.
 
 #include <gtest/gtest.h>
@@ -13,12 +13,13 @@
 namespace {
 
 void PlayIntoTheSoundServer(const media::File& wav) {
-  const std::string play = "paplay --device=vistaro \"" + wav.path.string() + "\"";
+  const std::string play = "paplay --device=vistaro_line \"" + wav.path.string() + "\"";
   ASSERT_EQ(std::system(play.c_str()), 0) << play;
 }
 
 TEST(LiveCapture, TelemetryPlayedIntoTheSoundServerIsDecoded) {
-  if (!media::StartSoundServer()) GTEST_SKIP() << "PulseAudio is unavailable; nothing to capture";
+  REQUIRE_SOUND_SERVER();
+  const sound_server::LineLock line;
   const media::File wav = media::ShortWav();
   RecordingArea area;
   RecordingMessages messages;
@@ -30,7 +31,8 @@ TEST(LiveCapture, TelemetryPlayedIntoTheSoundServerIsDecoded) {
   // The live graph has no video branch.
   EXPECT_FALSE(area.shown);
 
-  // The capture is already running: nothing played is lost to its start.
+  // Once the capture runs, nothing played is lost to its start.
+  ASSERT_TRUE(sound_server::WaitUntilRecording(10));
   PlayIntoTheSoundServer(wav);
   EXPECT_TRUE(WaitForFrames(graph.DecoderFilter(), wav.frames, 5));
   const PacketCounts counts = CountsOf(graph.DecoderFilter());
@@ -41,7 +43,8 @@ TEST(LiveCapture, TelemetryPlayedIntoTheSoundServerIsDecoded) {
 // A live capture after a file, and a file after a live capture, in the
 // same graph, each with a decoder of its own.
 TEST(LiveCapture, AlternatesWithFilePlayback) {
-  if (!media::StartSoundServer()) GTEST_SKIP() << "PulseAudio is unavailable; nothing to capture";
+  REQUIRE_SOUND_SERVER();
+  const sound_server::LineLock line;
   RecordingArea area;
   RecordingMessages messages;
   MediaGraph graph(&area, messages);
@@ -52,6 +55,7 @@ TEST(LiveCapture, AlternatesWithFilePlayback) {
   EXPECT_NE(graph.DecoderFilter(), fileDecoder.Get());
   EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, 0);
   ASSERT_TRUE(SUCCEEDED(graph.StartLiveCapture()));
+  ASSERT_TRUE(sound_server::WaitUntilRecording(10));
   PlayIntoTheSoundServer(media::ShortWav());
   EXPECT_TRUE(WaitForFrames(graph.DecoderFilter(), media::ShortWav().frames, 5));
   ASSERT_EQ(graph.OpenMediaFile(Wide(media::ShortWav().path)), S_OK);
@@ -60,16 +64,27 @@ TEST(LiveCapture, AlternatesWithFilePlayback) {
   EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST(LiveCapture, NoAudioInputDeviceFailsWithoutAMessage) {
+// A reachable server whose only input is the monitor of the output the
+// viewer plays into: there is nothing to capture, and the pilot is told.
+TEST(LiveCapture, NoAudioInputDeviceSaysSo) {
+  REQUIRE_SOUND_SERVER();
+  sound_server::OutputOnlyServer server(media::Folder() / "output-only-server");
+  ASSERT_TRUE(server.WaitUntilAnswering(10));
+  const std::optional<std::string> saved =
+      std::getenv("PULSE_SERVER") ? std::optional<std::string>(std::getenv("PULSE_SERVER"))
+                                  : std::nullopt;
+  ::setenv("PULSE_SERVER", server.Address().c_str(), 1);
   RecordingArea area;
   RecordingMessages messages;
-  ScriptedServices services;
-  services.Script().Fail("ICreateDevEnum::CreateClassEnumerator", S_FALSE);
-  MediaGraph graph(&area, messages, services);
-  EXPECT_EQ(graph.StartLiveCapture(), E_FAIL);
-  EXPECT_TRUE(messages.shown.empty());
+  MediaGraph graph(&area, messages);
+  const HRESULT hr = graph.StartLiveCapture();
+  if (saved)
+    ::setenv("PULSE_SERVER", saved->c_str(), 1);
+  else
+    ::unsetenv("PULSE_SERVER");
+  EXPECT_EQ(hr, E_FAIL);
+  EXPECT_EQ(messages.Texts(), std::vector<std::string>{kNoInputText});
   EXPECT_FALSE(graph.AudioCapture());
-  EXPECT_EQ(services.Script().CountOf("IMediaControl::Run"), 0);
 }
 
 }  // namespace
