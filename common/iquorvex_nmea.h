@@ -25,8 +25,10 @@ struct IQuorvexNmea : IUnknown {
   // the first fix arrives, which suits live audio. Call before streaming.
   virtual HRESULT STDMETHODCALLTYPE SetRecordingTime(std::int64_t utcSeconds) = 0;
   // The file the sentences go to (null when there is none; the caller frees
-  // it) and the outcome of opening it: S_OK, QUORVEX_E_NMEA_LOCKED, or
-  // E_FAIL when it could not be opened. Both may be null.
+  // it) and the outcome of opening and writing it: S_OK,
+  // QUORVEX_E_NMEA_LOCKED, E_FAIL when it could not be opened, or the
+  // system's reason for the first write that failed (facility 7 with the
+  // errno, after which nothing more is written). Both may be null.
   virtual HRESULT STDMETHODCALLTYPE GetNmeaFile(BSTR* path, HRESULT* openResult) = 0;
 
  protected:

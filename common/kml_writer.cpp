@@ -1,5 +1,6 @@
 #include "common/kml_writer.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -83,9 +84,9 @@ HRESULT WriteDocument(std::u16string_view path, const std::string& document) {
     if (c == '\n') text += '\r';
     text += c;
   }
-  return ReplaceFileContents(NativePath(path), text) ? S_OK : E_FAIL;
+  return ReplaceFileContents(NativePath(path), text) ? S_OK : HresultFromErrno(errno);
 #else
-  return ReplaceFileContents(NativePath(path), document) ? S_OK : E_FAIL;
+  return ReplaceFileContents(NativePath(path), document) ? S_OK : HresultFromErrno(errno);
 #endif
 }
 

@@ -41,7 +41,8 @@ class KmlWriter {
                                   float refreshInterval) const;
 
   // Each write replaces the file in one step: a reader never sees a partial
-  // document. E_FAIL when the file cannot be written; nothing is left behind.
+  // document. When the file cannot be written, the system's reason as
+  // HresultFromErrno gives it; nothing is left behind.
   HRESULT WritePositionFile(std::u16string_view path, std::u16string_view name,
                             bool absoluteAltitude) const;
   HRESULT WriteTrackFile(std::u16string_view path, std::u16string_view name, bool relativeAltitude,

@@ -57,6 +57,7 @@ CQuorvexControl::~CQuorvexControl() = default;
 void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
   std::lock_guard guard(lock_);
   engine_.SetSampleRate(rate);
+  robust_.SetSampleRate(rate);
   timelineSlack_ = std::max<std::int64_t>(1, rate / 50);
 }
 
@@ -119,9 +120,16 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
     decodedUpTo_ = std::max(decodedUpTo_, position + frames);
   }
   std::int32_t stored = engine_.NextKey();
+  const bool robust = demodulator_.load(std::memory_order_relaxed) == kQuorvexDemodulatorRobust;
   for (std::size_t i = 0; i < whole; i += stride) {
     // Read before writing: output may alias input.
-    if (i >= decodeFrom) engine_.ProcessSample(input[i + offset]);
+    if (i >= decodeFrom) {
+      if (robust) {
+        robust_.ProcessSample(input[i + offset]);
+      } else {
+        engine_.ProcessSample(input[i + offset]);
+      }
+    }
     for (std::size_t k = i; k < i + stride; ++k)
       output[k] = static_cast<std::int16_t>(input[k] * gain);
     // Every stored frame takes the next key, so a new key is a new frame.
@@ -280,6 +288,28 @@ HRESULT CQuorvexControl::SetBitRate(int slotRate) {
   if (slotRate <= 0) return E_INVALIDARG;
   std::lock_guard guard(lock_);
   engine_.SetSlotRate(slotRate);
+  robust_.SetSlotRate(slotRate);
+  return S_OK;
+}
+
+void CQuorvexControl::FinishStream() {
+  std::lock_guard guard(lock_);
+  robust_.Flush();
+}
+
+HRESULT CQuorvexControl::SetDemodulator(int demodulator) {
+  if (demodulator != kQuorvexDemodulatorSeed && demodulator != kQuorvexDemodulatorRobust)
+    return E_INVALIDARG;
+  std::lock_guard guard(lock_);
+  // Audio the robust demodulator held from an earlier turn is not
+  // continuous with what comes next.
+  if (demodulator != demodulator_.exchange(demodulator)) robust_.Reset();
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::GetDemodulator(int* demodulator) {
+  if (!demodulator) return E_POINTER;
+  *demodulator = demodulator_.load();
   return S_OK;
 }
 
@@ -299,12 +329,15 @@ HRESULT CQuorvexControl::SetRecordingTime(std::int64_t utcSeconds) {
 }
 
 HRESULT CQuorvexControl::GetNmeaFile(BSTR* path, HRESULT* openResult) {
-  // Fixed at construction: no lock needed.
+  // Fixed at construction, or atomic: no lock needed.
   if (path) {
     const auto& nmeaPath = engine_.NmeaPath();
     *path = nmeaPath ? ComBstr(std::string_view(nmeaPath->string())).Detach() : nullptr;
   }
-  if (openResult) *openResult = engine_.NmeaOpenResult();
+  if (openResult) {
+    const HRESULT opened = engine_.NmeaOpenResult();
+    *openResult = FAILED(opened) ? opened : engine_.NmeaWriteResult();
+  }
   return S_OK;
 }
 

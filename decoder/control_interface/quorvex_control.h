@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "common/iquorvex.h"
+#include "common/iquorvex_demodulator.h"
 #include "common/iquorvex_nmea.h"
 #include "common/iquorvex_stream.h"
+#include "decoder/demodulator/robust_demodulator.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
 // IQuorvex over one decoder engine, plus the buffer loop that feeds it. The
@@ -23,7 +25,10 @@
 // stored. No file or device work happens under it (what a method writes is
 // copied first), apart from the NMEA lines of the fix being stored: a slow
 // disk or port must not stall the audio.
-class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexNmea {
+class CQuorvexControl : public IQuorvex,
+                        public IQuorvexStream,
+                        public IQuorvexNmea,
+                        public IQuorvexDemodulator {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
@@ -63,6 +68,9 @@ class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexN
   void ProcessBuffer(const std::int16_t* input, std::int16_t* output, std::size_t values,
                      int channels, std::optional<std::int64_t> firstFrame = std::nullopt,
                      std::vector<DecodedFrame>* decoded = nullptr);
+  // The audio has ended: frames whose end was still awaited are read as
+  // far as they go.
+  void FinishStream();
   int AudioChannel() const { return audioChannel_.load(std::memory_order_relaxed); }
   // The gain of the audio passed on: 0.05 unless set, 1 passes it unchanged.
   void SetPassThroughGain(double gain) { gain_.store(gain, std::memory_order_relaxed); }
@@ -108,6 +116,11 @@ class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexN
   HRESULT STDMETHODCALLTYPE SetRecordingTime(std::int64_t utcSeconds) override;
   HRESULT STDMETHODCALLTYPE GetNmeaFile(BSTR* path, HRESULT* openResult) override;
 
+  // IQuorvexDemodulator: both demodulators feed the same engine, so the
+  // histories, counters and side outputs carry on across a change.
+  HRESULT STDMETHODCALLTYPE SetDemodulator(int demodulator) override;
+  HRESULT STDMETHODCALLTYPE GetDemodulator(int* demodulator) override;
+
  protected:
   ~CQuorvexControl();
 
@@ -125,8 +138,18 @@ class CQuorvexControl : public IQuorvex, public IQuorvexStream, public IQuorvexN
   // The frame stored under `key`, which the engine has just stored.
   DecodedFrame FrameAt(std::int32_t key, std::size_t sampleFrame) const;
 
+  struct RobustSink final : IFrameSink {
+    explicit RobustSink(CDecodeEngineWithComms& e) : engine(e) {}
+    void OnFrame(std::span<const std::uint8_t> frame) override { engine.AcceptFrame(frame.data()); }
+    void OnLostFrame() override { engine.CountLostFrame(); }
+    CDecodeEngineWithComms& engine;
+  };
+
   mutable std::mutex lock_;
   CDecodeEngineWithComms engine_;
+  RobustSink robustSink_{engine_};
+  CRobustDemodulator robust_{robustSink_};
+  std::atomic<int> demodulator_{kQuorvexDemodulatorSeed};
   std::atomic<int> audioChannel_{1};
   std::atomic<double> gain_{kPassThroughGain};
   bool recordingTimeline_ = false;

@@ -113,23 +113,31 @@ void CDecodeEngine::CompleteFrame() {
   const bool impossible = frame_[0] == kFramePosition && !CanBeTrue(position);
   if (crc == frame_[byteCount_ - 1] && !impossible) {
     ++goodFrames_;
-    switch (frame_[0]) {
-      case kFramePosition:
-        OnPosition(position);
-        break;
-      case kFrameUplink:
-        std::memcpy(&latestUplink_, payload, sizeof latestUplink_);
-        OnUplinkStatus(latestUplink_);
-        break;
-      case kFrameBattery:
-        std::memcpy(&latestBattery_, payload, sizeof latestBattery_);
-        OnBatteryStatus(latestBattery_);
-        break;
-      default:
-        break;
-    }
+    Dispatch(frame_);
   } else {
     ++badFrames_;
   }
   ReturnToHunt();
+}
+
+void CDecodeEngine::Dispatch(const std::uint8_t* frame) {
+  const std::uint8_t* payload = frame + 2;
+  switch (frame[0]) {
+    case kFramePosition: {
+      PositionRecord r;
+      std::memcpy(&r, payload, sizeof r);
+      OnPosition(r);
+      break;
+    }
+    case kFrameUplink:
+      std::memcpy(&latestUplink_, payload, sizeof latestUplink_);
+      OnUplinkStatus(latestUplink_);
+      break;
+    case kFrameBattery:
+      std::memcpy(&latestBattery_, payload, sizeof latestBattery_);
+      OnBatteryStatus(latestBattery_);
+      break;
+    default:
+      break;
+  }
 }

@@ -35,6 +35,14 @@ class CDecodeEngine {
     for (std::size_t i = 0; i < count; ++i) ProcessSample(samples[i]);
   }
 
+  // A frame (type, length, payload, CRC) that another demodulator received
+  // and checked: counted and handed on exactly like one of ours.
+  void AcceptFrame(const std::uint8_t* frame) {
+    ++goodFrames_;
+    Dispatch(frame);
+  }
+  void CountLostFrame() { ++badFrames_; }
+
   std::int32_t GoodFrames() const { return goodFrames_; }
   std::int32_t BadFrames() const { return badFrames_; }
   const UplinkRecord& LatestUplink() const { return latestUplink_; }
@@ -67,6 +75,7 @@ class CDecodeEngine {
   void OnSlot(int level);
   void OnDataSlot(int level);
   void CompleteFrame();
+  void Dispatch(const std::uint8_t* frame);
   void TimeoutCheck() {
     if (slotClock_ > kEpisodeTimeout) {
       ++badFrames_;

@@ -28,6 +28,8 @@ HRESULT BrelaneTelemetryDecode::NonDelegatingQueryInterface(REFIID iid, void** o
   if (iid == IID_IQuorvex) return GetInterface(static_cast<IQuorvex*>(this), object);
   if (iid == IID_IQuorvexStream) return GetInterface(static_cast<IQuorvexStream*>(this), object);
   if (iid == IID_IQuorvexNmea) return GetInterface(static_cast<IQuorvexNmea*>(this), object);
+  if (iid == IID_IQuorvexDemodulator)
+    return GetInterface(static_cast<IQuorvexDemodulator*>(this), object);
   return CTransformFilter::NonDelegatingQueryInterface(iid, object);
 }
 
@@ -130,4 +132,9 @@ void BrelaneTelemetryDecode::PostFrames(IMediaSample* input) {
                                          TelemetryStructure(frame, at, streamTime, runningTime)));
   }
   gst_object_unref(element);
+}
+
+HRESULT BrelaneTelemetryDecode::EndOfStream() {
+  FinishStream();
+  return S_OK;
 }

@@ -35,6 +35,7 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
   HRESULT GetMediaType(int position, CMediaType* mediaType) override;
   HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType* mediaType) override;
   HRESULT Transform(IMediaSample* input, IMediaSample* output) override;
+  HRESULT EndOfStream() override;
 
   void SetPostMessages(bool post) { postMessages_.store(post, std::memory_order_relaxed); }
   bool PostMessages() const { return postMessages_.load(std::memory_order_relaxed); }

@@ -5,7 +5,8 @@
  *
  * Takes interleaved signed 16-bit audio (S16LE) of any rate and any number
  * of channels; with two channels the `channel` property picks the one the
- * telemetry is on. The output has the input's format.
+ * telemetry is on, and `demodulator` (seed or robust) the receiver that
+ * decodes it. The output has the input's format.
  *
  * Every decoded frame is posted on the bus as an element message whose
  * structure is named "quorvex-telemetry" (switch off with post-messages=false):
@@ -28,7 +29,8 @@
  *   gst-launch-1.0 -m filesrc location=flight.wav ! wavparse ! audioconvert ! \
  *       quorvexdecode rate=norm channel=1 ! fakesink
  *
- *   gst-launch-1.0 -m pulsesrc ! audioconvert ! quorvexdecode attenuation=1.0 ! \
+ *   gst-launch-1.0 -m pulsesrc ! audioconvert ! \
+ *       quorvexdecode demodulator=robust attenuation=1.0 ! \
  *       autoaudiosink
  *
  * The decoded state is also read through IQuorvex from the `decoder`
@@ -38,9 +40,12 @@
 #include "decoder/filter/quorvex_element.h"
 
 #include <cstdint>
+#include <string_view>
 
+#include "common/iquorvex_demodulator.h"
 #include "decoder/filter/brelane_telemetry_decode.h"
 #include "decoder/filter/quorvex_library.h"
+#include "platform/com/com_ptr.h"
 
 #ifndef PACKAGE
 #define PACKAGE "quorvex"
@@ -150,6 +155,32 @@ void GetProperty(CTransformFilter* filter, guint id, GValue* value, GParamSpec* 
   }
 }
 
+bool SetDemodulator(IUnknown* filter, const char* name) {
+  ComPtr<IQuorvexDemodulator> control;
+  if (FAILED(filter->QueryInterface(IID_IQuorvexDemodulator, control.PutVoid()))) return false;
+  const std::string_view n(name);
+  if (n != "seed" && n != "robust") return false;
+  return SUCCEEDED(
+      control->SetDemodulator(n == "seed" ? kQuorvexDemodulatorSeed : kQuorvexDemodulatorRobust));
+}
+
+const char* GetDemodulator(IUnknown* filter) {
+  ComPtr<IQuorvexDemodulator> control;
+  int value = kQuorvexDemodulatorSeed;
+  if (SUCCEEDED(filter->QueryInterface(IID_IQuorvexDemodulator, control.PutVoid())))
+    control->GetDemodulator(&value);
+  return value == kQuorvexDemodulatorRobust ? "robust" : "seed";
+}
+
+const TransformElementSetting kDemodulatorSetting = {
+    "demodulator",
+    "seed: the receiver recordings have always been decoded with; robust: matched filter, "
+    "clock recovery and hum removal, for noisy, off-rate and lossily recorded signals",
+    "seed",
+    &SetDemodulator,
+    &GetDemodulator,
+};
+
 gboolean PluginInit(GstPlugin* plugin) { return RegisterTransformElement(plugin, kQuorvexElement); }
 
 }  // namespace
@@ -167,6 +198,7 @@ const TransformElementInfo kQuorvexElement = {
     &CLSID_Quorvex,
     &DllGetClassObject,
     "S16LE",
+    &kDemodulatorSetting,
     kCaps,
     &InstallProperties,
     &SetProperty,

@@ -1,5 +1,6 @@
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
@@ -28,8 +29,9 @@ std::FILE* OpenNmeaFile(const std::filesystem::path& path, HRESULT& result) {
   std::FILE* f = _wfopen(path.c_str(), L"wb");
 #else
   // A symbolic link planted at the path must not redirect the log. Not
-  // truncated yet: a file another process holds stays as it is. Opened
-  // without blocking, so a pipe nobody reads fails here instead of hanging.
+  // truncated here: a file another process holds stays as it is, and so
+  // does one of a run that fails before its first fix. Opened without
+  // blocking, so a pipe nobody reads fails here instead of hanging.
   const int fd = ::open(path.c_str(),
                         O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
   if (fd < 0) return nullptr;
@@ -43,13 +45,9 @@ std::FILE* OpenNmeaFile(const std::filesystem::path& path, HRESULT& result) {
       ::close(fd);
       return nullptr;
     }
-    if (::ftruncate(fd, 0) != 0) {
-      ::close(fd);
-      return nullptr;
-    }
-    if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0)
-      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   }
+  // Writes wait for a slow reader of a pipe rather than fail.
+  if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   std::FILE* f = ::fdopen(fd, "wb");
   if (!f) ::close(fd);
 #endif
@@ -110,6 +108,18 @@ std::unique_ptr<CTelemetryComms> CDecodeEngineWithComms::ReplaceSerialSink(
   return sink;
 }
 
+void CDecodeEngineWithComms::EmptyNmeaFile() {
+#if !defined(_WIN32)
+  // The old sentences go only now that new ones come. A device or a pipe
+  // has nothing to empty.
+  const int fd = ::fileno(nmeaFile_.get());
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+    nmeaWriteResult_.store(HresultFromErrno(errno), std::memory_order_relaxed);
+  }
+#endif
+}
+
 void CDecodeEngineWithComms::OnPosition(PositionRecord record) {
   positionHistory_[nextKey_++] = record;
   if (record.latitude == 0) distanceTravelled_ += 1.0f;
@@ -131,11 +141,21 @@ void CDecodeEngineWithComms::OnPosition(PositionRecord record) {
     // Formed for every fix: the element posts them for network outputs.
     latestSentences_ = sentences_.For(record);
     const auto& [rmc, gga] = latestSentences_;
-    if (nmeaFile_) {
+    if (nmeaFile_ && !nmeaEmptied_) {
+      nmeaEmptied_ = true;
+      EmptyNmeaFile();
+    }
+    if (nmeaFile_ && SUCCEEDED(nmeaWriteResult_.load(std::memory_order_relaxed))) {
       WriteSentence(nmeaFile_.get(), rmc);
       WriteSentence(nmeaFile_.get(), gga);
       // Moving-map programs follow this file while the flight runs.
-      std::fflush(nmeaFile_.get());
+      errno = 0;
+      if (std::fflush(nmeaFile_.get()) != 0 || std::ferror(nmeaFile_.get())) {
+        // A full disk or a device gone: the rest would be lost the same way,
+        // and whoever asks learns why.
+        nmeaWriteResult_.store(HresultFromErrno(errno != 0 ? errno : EIO),
+                               std::memory_order_relaxed);
+      }
     }
     if (serialSink_->IsOpen()) {
       serialSink_->Write(ComBstr(rmc).Detach());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -53,6 +54,9 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   const std::optional<std::filesystem::path>& NmeaPath() const { return nmeaPath_; }
   // S_OK, QUORVEX_E_NMEA_LOCKED or E_FAIL; S_OK without a path.
   HRESULT NmeaOpenResult() const { return nmeaOpenResult_; }
+  // S_OK, or the system's reason (HresultFromErrno) for the first write to
+  // the NMEA file that failed; nothing more is written to it after that.
+  HRESULT NmeaWriteResult() const { return nmeaWriteResult_.load(std::memory_order_relaxed); }
   void SetRecordingTime(std::chrono::sys_seconds instant) { sentences_.SetRecordingTime(instant); }
   // The RMC and GGA sentences of the latest fix, for the network outputs.
   const nmea::StreamSentences::Pair& LatestSentences() const { return latestSentences_; }
@@ -81,12 +85,16 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   void OnBatteryStatus(BatteryRecord record) override;
 
  private:
+  void EmptyNmeaFile();
+
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
 
   std::optional<std::filesystem::path> nmeaPath_;
   HRESULT nmeaOpenResult_ = S_OK;
+  std::atomic<HRESULT> nmeaWriteResult_{S_OK};  // read from any thread
+  bool nmeaEmptied_ = false;
   std::unique_ptr<std::FILE, FileCloser> nmeaFile_;
   nmea::StreamSentences sentences_;
   nmea::StreamSentences::Pair latestSentences_;

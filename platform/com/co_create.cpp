@@ -11,6 +11,11 @@
 
 namespace {
 
+std::string& LastLoadError() {
+  thread_local std::string text;
+  return text;
+}
+
 struct LoadedServer {
   void* handle = nullptr;
   DllGetClassObjectFn getClassObject = nullptr;
@@ -32,11 +37,16 @@ class ServerTable {
     auto it = servers_.find(path);
     if (it == servers_.end()) {
       void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (!handle) return E_FAIL;
+      if (!handle) {
+        const char* why = ::dlerror();
+        LastLoadError() = why ? why : path + ": cannot be loaded";
+        return E_FAIL;
+      }
       LoadedServer s{handle,
                      reinterpret_cast<DllGetClassObjectFn>(::dlsym(handle, "DllGetClassObject")),
                      reinterpret_cast<DllCanUnloadNowFn>(::dlsym(handle, "DllCanUnloadNow"))};
       if (!s.getClassObject) {
+        LastLoadError() = path + ": has no entry point DllGetClassObject";
         ::dlclose(handle);
         return E_FAIL;
       }
@@ -66,6 +76,8 @@ class ServerTable {
 
 }  // namespace
 
+std::string CoLastLoadError() { return LastLoadError(); }
+
 HRESULT CoInitializeEx(void*, DWORD) { return S_OK; }
 void CoUninitialize() {}
 
@@ -76,8 +88,8 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
   const auto entry = com_registry::FindServer(clsid);
   if (!entry) return REGDB_E_CLASSNOTREG;
   DllGetClassObjectFn getClassObject = nullptr;
-  if (const HRESULT hr = ServerTable::Instance().GetClassObject(entry->library.string(),
-                                                                getClassObject);
+  if (const HRESULT hr =
+          ServerTable::Instance().GetClassObject(entry->library.string(), getClassObject);
       FAILED(hr))
     return hr;
   return getClassObject(clsid, riid, object);

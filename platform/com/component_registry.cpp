@@ -3,13 +3,15 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <functional>
-#include <sstream>
+#include <memory>
 
 #include "platform/file/atomic_file.h"
 
@@ -26,13 +28,16 @@ struct Section {
       if (k == key) return &v;
     return nullptr;
   }
-  void Set(std::string key, std::string value) { values.emplace_back(std::move(key), std::move(value)); }
+  void Set(std::string key, std::string value) {
+    values.emplace_back(std::move(key), std::move(value));
+  }
 };
 using Document = std::vector<Section>;
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -61,11 +66,65 @@ std::string Serialize(const Document& doc) {
   return out;
 }
 
+// Far beyond any registry of a few components; a bigger one is not ours.
+constexpr std::size_t kMaxRegistryBytes = 1 << 20;
+
+std::string Describe(const std::filesystem::path& file, std::string_view reason) {
+  return file.string() + ": " + std::string(reason);
+}
+
+// The registry's text, empty when it does not exist yet; nullopt (with the
+// file and the reason in problem) when it must not be read. A FIFO or a
+// device planted at its path would otherwise hang both programs or grow
+// memory without bound.
+std::optional<std::string> ReadRegistry(const std::filesystem::path& file, std::string* problem) {
+  int fd;
+  do {
+    fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (errno == ENOENT) return std::string();
+    *problem = Describe(file, std::strerror(errno));
+    return std::nullopt;
+  }
+  const std::unique_ptr<int, void (*)(int*)> closer(&fd, [](int* f) { ::close(*f); });
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    *problem = Describe(file, std::strerror(errno));
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *problem = Describe(file, "is not a regular file; refused");
+    return std::nullopt;
+  }
+  if (static_cast<std::uintmax_t>(info.st_size) > kMaxRegistryBytes) {
+    *problem = Describe(file, "is larger than 1 MiB; refused");
+    return std::nullopt;
+  }
+  // The size may change while we read, so the limit holds for what is read.
+  std::string text;
+  char chunk[16384];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *problem = Describe(file, std::strerror(errno));
+      return std::nullopt;
+    }
+    if (got == 0) return text;
+    text.append(chunk, static_cast<std::size_t>(got));
+    if (text.size() > kMaxRegistryBytes) {
+      *problem = Describe(file, "is larger than 1 MiB; refused");
+      return std::nullopt;
+    }
+  }
+}
+
+// Nothing is found in a registry that cannot be read.
 Document Load() {
-  std::ifstream in(RegistryFile(), std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return Parse(text.str());
+  std::string problem;
+  const auto text = ReadRegistry(RegistryFile(), &problem);
+  return text ? Parse(*text) : Document{};
 }
 
 bool Printable(std::string_view s) {
@@ -98,11 +157,16 @@ class UpdateLock {
   int fd_ = -1;
 };
 
+// A registry that cannot be read is left as it is: writing would lose
+// every registration in it.
 HRESULT Update(const std::function<void(Document&)>& change) {
   const auto file = RegistryFile();
   UpdateLock lock(file);
   if (!lock.Held()) return E_FAIL;
-  Document doc = Load();
+  std::string problem;
+  const auto text = ReadRegistry(file, &problem);
+  if (!text) return E_FAIL;
+  Document doc = Parse(*text);
   change(doc);
   return ReplaceFileContents(file, Serialize(doc)) ? S_OK : E_FAIL;
 }
@@ -147,6 +211,27 @@ std::filesystem::path RegistryFile() {
     config = std::filesystem::path(home) / ".config";
   }
   return config / "Aviquent" / "components.ini";
+}
+
+std::string ReadProblem() {
+  std::string problem;
+  ReadRegistry(RegistryFile(), &problem);
+  return problem;
+}
+
+std::string WriteProblem() {
+  if (std::string problem = ReadProblem(); !problem.empty()) return problem;
+  std::error_code code;
+  const std::filesystem::path file = FollowLinks(RegistryFile(), code);
+  const std::filesystem::path folder = file.parent_path();
+  std::filesystem::create_directories(folder, code);
+  if (code) return Describe(folder, code.message());
+  if (::access(folder.c_str(), W_OK) != 0) return Describe(folder, std::strerror(errno));
+  const std::string lock = RegistryFile().string() + ".lock";
+  const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return Describe(lock, std::strerror(errno));
+  ::close(fd);
+  return {};
 }
 
 HRESULT RegisterServer(const InprocServerEntry& e) {
@@ -262,7 +347,8 @@ std::optional<FilterEntry> FindFilter(const CLSID& clsid) {
       if (!mt) break;
       const auto space = mt->find(' ');
       const auto major = GuidFromString(mt->substr(0, space));
-      const auto sub = space == std::string::npos ? std::nullopt : GuidFromString(mt->substr(space + 1));
+      const auto sub =
+          space == std::string::npos ? std::nullopt : GuidFromString(mt->substr(space + 1));
       if (major && sub) p.mediaTypes.emplace_back(*major, *sub);
     }
     e.pins.push_back(std::move(p));

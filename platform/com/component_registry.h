@@ -47,8 +47,16 @@ namespace com_registry {
 
 std::filesystem::path RegistryFile();
 
-// S_OK, or E_FAIL when the file cannot be written (the registry is then
-// left as it was).
+// The registry is refused when it is not a regular file or is larger than
+// 1 MiB: nothing is found in it and nothing is written to it. Empty when it
+// can be read (or does not exist yet); else the file and the reason, for a
+// program to tell its user.
+std::string ReadProblem();
+// The same, and also empty only when an update could be written.
+std::string WriteProblem();
+
+// S_OK, or E_FAIL when the file cannot be read or written (the registry is
+// then left as it was; WriteProblem says why).
 HRESULT RegisterServer(const InprocServerEntry& entry);
 HRESULT UnregisterServer(const CLSID& clsid);
 HRESULT RegisterProgId(std::string_view progId, const CLSID& clsid);

@@ -33,5 +33,18 @@ inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHresult(0x80040110u);
 inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHresult(0x80040111u);
 inline constexpr HRESULT CO_E_CLASSSTRING = MakeHresult(0x800401F3u);
 
+// A system error (errno) carried in a result code, the way Windows carries
+// its own error codes (facility 7), so that a caller across the library
+// boundary can still say why.
+constexpr HRESULT HresultFromErrno(int code) {
+  return MakeHresult(0x80070000u | (static_cast<std::uint32_t>(code) & 0xFFFFu));
+}
+
+// The system error a result code carries, or 0 when it carries none.
+constexpr int ErrnoFromHresult(HRESULT hr) {
+  const auto bits = static_cast<std::uint32_t>(hr);
+  return (bits & 0xFFFF0000u) == 0x80070000u ? static_cast<int>(bits & 0xFFFFu) : 0;
+}
+
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }

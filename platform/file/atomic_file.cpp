@@ -95,10 +95,107 @@ void SetError(std::string* error, std::string_view what, const std::filesystem::
 
 std::error_code LastError() { return std::error_code(errno, std::generic_category()); }
 
+// Sets the error and leaves its code in errno for callers that only pass a
+// number on.
+bool Fail(std::string* error, std::string_view what, const std::filesystem::path& path,
+          std::error_code code) {
+  SetError(error, what, path, code);
+  errno = code.value();
+  return false;
+}
+
+// Everything or an error: a short write without an error means the device
+// is full.
+std::error_code WriteAll(int fd, std::string_view bytes) {
+  const char* data = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const long long written = WriteSome(fd, data, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      return written < 0 ? LastError() : std::make_error_code(std::errc::no_space_on_device);
+    }
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  return {};
+}
+
+#ifndef _WIN32
+// A device or a pipe gets the bytes where it is: replacing it would turn
+// /dev/null into a regular file, and a reader of the pipe would never see
+// them.
+bool WriteInPlace(const std::filesystem::path& target, std::string_view bytes, std::string* error) {
+  // Without O_NONBLOCK a pipe with no reader would block the open for ever.
+  int fd;
+  do {
+    fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (errno == ENXIO) {
+      Fail(error, "cannot write", target, std::make_error_code(std::errc::broken_pipe));
+      if (error != nullptr) *error += " (no program is reading the pipe)";
+      return false;
+    }
+    return Fail(error, "cannot open", target, LastError());
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::error_code code = WriteAll(fd, bytes);
+  if (CloseFile(fd) != 0 && !code) code = LastError();
+  if (code) return Fail(error, "cannot write", target, code);
+  return true;
+}
+#endif
+
 }  // namespace
 
-bool ReplaceFileContents(const std::filesystem::path& target, std::string_view bytes,
+std::filesystem::path FollowLinks(const std::filesystem::path& path, std::error_code& code) {
+  code.clear();
+  std::filesystem::path current = path;
+  // The limit the kernel itself puts on links followed in one lookup.
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ignored;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, ignored))) {
+      return current;
+    }
+    const std::filesystem::path next = std::filesystem::read_symlink(current, code);
+    if (code) return current;
+    current = next.is_absolute() ? next : current.parent_path() / next;
+  }
+  code = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+  return current;
+}
+
+bool ReplaceFileContents(const std::filesystem::path& requested, std::string_view bytes,
                          std::string* error) {
+  if (requested.empty()) {
+    return Fail(error, "cannot write", "\"\"",
+                std::make_error_code(std::errc::no_such_file_or_directory));
+  }
+  // Judged by the name as given, which the system follows through every
+  // link, a descriptor's too (/dev/stdout on a pipe names no file).
+  std::error_code code;
+  const auto status = std::filesystem::status(requested, code);
+  if (std::filesystem::is_directory(status)) {
+    return Fail(error, "cannot write", requested, std::make_error_code(std::errc::is_a_directory));
+  }
+#ifndef _WIN32
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    return WriteInPlace(requested, bytes, error);
+  }
+#endif
+  const std::filesystem::path target = FollowLinks(requested, code);
+  if (code) return Fail(error, "cannot follow", requested, code);
+  // A file that has lost its name (open but deleted, behind a descriptor)
+  // cannot be replaced.
+  if (std::filesystem::exists(status) && !std::filesystem::equivalent(requested, target, code)) {
+    Fail(error, "cannot replace", requested,
+         std::make_error_code(std::errc::no_such_file_or_directory));
+    if (error != nullptr) *error += " (it has no name of its own to replace)";
+    return false;
+  }
+
   std::filesystem::path temporary;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -107,38 +204,21 @@ bool ReplaceFileContents(const std::filesystem::path& target, std::string_view b
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
-    SetError(error, "cannot create", temporary, LastError());
-    return false;
+    const std::filesystem::path folder =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    return Fail(error, "cannot create a file in", folder, LastError());
   }
 
-  const char* data = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const long long written = WriteSome(fd, data, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      const std::error_code code =
-          written < 0 ? LastError() : std::make_error_code(std::errc::no_space_on_device);
-      CloseFile(fd);
-      RemoveFile(temporary);
-      SetError(error, "cannot write", temporary, code);
-      return false;
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
-
+  code = WriteAll(fd, bytes);
   // Some file systems report a failed write only when the file is closed.
-  if (CloseFile(fd) != 0) {
-    const std::error_code code = LastError();
+  if (CloseFile(fd) != 0 && !code) code = LastError();
+  if (code) {
     RemoveFile(temporary);
-    SetError(error, "cannot write", temporary, code);
-    return false;
+    return Fail(error, "cannot write", target, code);
   }
-  if (const std::error_code code = RenameOver(temporary, target)) {
+  if ((code = RenameOver(temporary, target))) {
     RemoveFile(temporary);
-    SetError(error, "cannot replace", target, code);
-    return false;
+    return Fail(error, "cannot replace", target, code);
   }
   return true;
 }

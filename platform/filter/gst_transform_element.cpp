@@ -45,7 +45,7 @@ struct TransformElementClass {
   const TransformElementInfo* info;
 };
 
-enum { PROP_0, PROP_FILTER, PROP_FIRST_HOSTED };
+enum { PROP_0, PROP_FILTER, PROP_SETTING, PROP_FIRST_HOSTED };
 
 constexpr const char* kAnyAudio = "audio/x-raw";
 
@@ -113,6 +113,15 @@ void Finalize(GObject* object) {
 }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+  if (id == PROP_SETTING) {
+    const TransformElementSetting* setting = Info(object).setting;
+    const char* text = g_value_get_string(value);
+    IUnknown* owner = State(object).owner.Get();
+    if (!owner || !text || !setting->set(owner, text))
+      g_warning("%s: the %s property cannot be set to \"%s\"", GST_ELEMENT_NAME(object),
+                setting->name, text ? text : "(null)");
+    return;
+  }
   CTransformFilter* filter = State(object).filter;
   const auto setter = Info(object).setProperty;
   if (id < PROP_FIRST_HOSTED || !setter) {
@@ -123,6 +132,11 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+  if (id == PROP_SETTING && Info(object).setting) {
+    IUnknown* owner = State(object).owner.Get();
+    g_value_set_string(value, owner ? Info(object).setting->get(owner) : nullptr);
+    return;
+  }
   if (id >= PROP_FIRST_HOSTED) {
     CTransformFilter* filter = State(object).filter;
     if (const auto getter = Info(object).getProperty; getter && filter)
@@ -173,10 +187,14 @@ bool ConnectInput(GstBaseTransform* trans, GstCaps* incaps) {
   return true;
 }
 
-// Caps outside the template never reach SetCaps (the base class finds no
-// output for them), so the filter is asked here and names what it refuses.
+// The end of the stream lets the filter finish what it holds. Caps outside
+// the template never reach SetCaps (the base class finds no output for
+// them), so the filter is asked here and names what it refuses.
 gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
-  if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS && State(trans).filter && Info(trans).caps) {
+  ElementState& state = State(trans);
+  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS && state.filter)
+    Guarded([&] { return state.filter->EndOfStream(); });
+  if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS && state.filter && Info(trans).caps) {
     GstCaps* caps = nullptr;
     gst_event_parse_caps(event, &caps);
     const GstCapsPtr templateCaps(gst_pad_get_pad_template_caps(trans->sinkpad));
@@ -360,6 +378,12 @@ void ClassInit(gpointer klass, gpointer classData) {
       g_param_spec_pointer(info->propertyName, info->propertyName,
                            "The filter's IUnknown, with a reference the reader must Release",
                            static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+  if (const TransformElementSetting* setting = info->setting) {
+    g_object_class_install_property(
+        objectClass, PROP_SETTING,
+        g_param_spec_string(setting->name, setting->name, setting->blurb, setting->defaultValue,
+                            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+  }
   if (info->installProperties) info->installProperties(objectClass, PROP_FIRST_HOSTED);
 
   auto* elementClass = GST_ELEMENT_CLASS(klass);

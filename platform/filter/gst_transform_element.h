@@ -20,6 +20,18 @@ class CTransformFilter;
 //
 // Property `propertyName` (read-only, G_TYPE_POINTER): the filter's IUnknown
 // with a reference added for the caller, who must Release it.
+// A read-write string property whose value the hosted filter keeps (reached
+// through the filter's IUnknown), for settings a pipeline description gives.
+struct TransformElementSetting {
+  const char* name;
+  const char* blurb;
+  const char* defaultValue;
+  // False for a value the filter does not take; the element then warns and
+  // keeps the previous one.
+  bool (*set)(IUnknown* filter, const char* value);
+  const char* (*get)(IUnknown* filter);
+};
+
 struct TransformElementInfo {
   const char* featureName;  // factory name, e.g. for gst-launch
   const char* typeName;     // GType name
@@ -36,6 +48,7 @@ struct TransformElementInfo {
   // to it instead of passing another format through to be refused. Null
   // offers every format alike.
   const char* preferredInputFormat = nullptr;
+  const TransformElementSetting* setting = nullptr;
   // Caps of both pad templates; null means any audio/x-raw.
   const char* caps = nullptr;
   // Properties of the element beyond `propertyName`: `installProperties`

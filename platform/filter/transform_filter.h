@@ -85,6 +85,9 @@ class CTransformFilter : public CUnknown, public IGstElementHost, public CGstFil
   // S_FALSE drops the output sample (the next one delivered is marked as a
   // discontinuity); a failure stops the stream.
   virtual HRESULT Transform(IMediaSample* input, IMediaSample* output) = 0;
+  // The input has ended: a filter that holds samples back finishes with
+  // them. Called on the streaming thread before the end passes downstream.
+  virtual HRESULT EndOfStream() { return S_OK; }
 
   // IGstElementHost
   HRESULT STDMETHODCALLTYPE CreateElement(GstElement** element) override;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -388,9 +389,9 @@ TEST(KmlWriterFiles, MissingFolderFailsAndLeavesNoFile) {
   KmlWriter writer;
   writer.AddPoint(1.0f, 2.0f, 3.0f, u"");
   const std::u16string missing = Utf8ToUtf16(folder.path().string()) + u"/missing/planePos.kml";
-  EXPECT_EQ(writer.WritePositionFile(missing, u"p", true), E_FAIL);
-  EXPECT_EQ(writer.WriteTrackFile(missing, u"t", true, true), E_FAIL);
-  EXPECT_EQ(writer.WriteNetworkLink(missing, u"h", u"n", 1.0f), E_FAIL);
+  EXPECT_EQ(writer.WritePositionFile(missing, u"p", true), HresultFromErrno(ENOENT));
+  EXPECT_EQ(writer.WriteTrackFile(missing, u"t", true, true), HresultFromErrno(ENOENT));
+  EXPECT_EQ(writer.WriteNetworkLink(missing, u"h", u"n", 1.0f), HresultFromErrno(ENOENT));
   EXPECT_TRUE(folder.Names().empty());
 }
 

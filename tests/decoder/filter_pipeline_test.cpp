@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "tests/common/scratch_folder.h"
 #include "tests/decoder/filter_fixtures.h"
 #include "tests/platform/filter/app_pipeline.h"
+#include "tools/encoder/signal_renderer.h"
+#include "tools/encoder/synthetic_flight.h"
 
 namespace {
 
@@ -66,6 +69,35 @@ TEST(DecoderPipeline, ChannelChoiceSixChannelsAndOtherRates) {
     EXPECT_EQ(filtertest::GoodPackets(h.quorvex.Get()), c.decoded)
         << c.channels << " channels at " << c.rate << ", telemetry on " << c.telemetryOn
         << ", decoding " << c.audioChannel;
+  }
+}
+
+TEST(DecoderPipeline, TheRobustDemodulatorIsChosenByPropertyOrInterface) {
+  quorvex::encoder::SignalOptions options;
+  options.snrDb = 5;  // the first demodulator loses nearly every frame here
+  // The audio ends with the last frame: its end is read when the stream ends.
+  const auto flight = quorvex::encoder::SyntheticFlight(3.0);
+  const auto audio = quorvex::encoder::RenderSignal(flight, options);
+  for (const std::string_view how : {"default", "property", "interface"}) {
+    Hosted h;
+    ComPtr<IQuorvexDemodulator> choice;
+    ASSERT_EQ(h.quorvex.As(IID_IQuorvexDemodulator, choice), S_OK);
+    if (how == "property") g_object_set(h.element, "demodulator", "robust", nullptr);
+    if (how == "interface") {
+      EXPECT_EQ(choice->SetDemodulator(kQuorvexDemodulatorRobust), S_OK);
+    }
+    EXPECT_EQ(choice->SetDemodulator(2), E_INVALIDARG);
+    const bool robust = how != "default";
+    gchar* name = nullptr;
+    g_object_get(h.element, "demodulator", &name, nullptr);
+    EXPECT_STREQ(name, robust ? "robust" : "seed");
+    g_free(name);
+    AppPipeline p(h.element, RawAudioCaps("S16LE", 1, 44100));
+    p.Push(audio);
+    ASSERT_TRUE(p.Finish().eos);
+    const int good = filtertest::GoodPackets(h.quorvex.Get());
+    const int sent = static_cast<int>(flight.size());
+    EXPECT_EQ(good == sent, robust) << how << ": " << good << " of " << sent;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -420,6 +421,14 @@ TEST(TelemetryOutputs, NmeaFileGetsEveryFixWithCrLf) {
     Sender(other).Position(Fix(1, 1));
     EXPECT_EQ(ReadAll(path), text);
   }
+  {
+    // A full device is reported with the system's reason, not ignored.
+    TestDecoder full(std::filesystem::path("/dev/full"));
+    Sender(full).Position(Fix(28350000, 5100000, 40050));
+    HRESULT written = S_OK;
+    EXPECT_EQ(full.GetNmeaFile(nullptr, &written), S_OK);
+    EXPECT_EQ(written, HresultFromErrno(ENOSPC));
+  }
   // A symbolic link planted at the path is not followed.
   const auto victim = dir / "victim.txt";
   std::ofstream(victim) << "keep";
@@ -455,7 +464,8 @@ TEST(TelemetryOutputs, TrackDocumentAndClear) {
             std::string::npos);
   EXPECT_EQ(d.Engine().Track().PointCount(), 2u);
 
-  EXPECT_EQ(d.WriteTrackKml(ComBstr(u"/nonexistent-folder/x.kml").Get()), E_FAIL);
+  EXPECT_EQ(d.WriteTrackKml(ComBstr(u"/nonexistent-folder/x.kml").Get()),
+            HresultFromErrno(ENOENT));
   EXPECT_EQ(d.WriteTrackKml(nullptr), E_FAIL);
   EXPECT_EQ(d.ClearTrack(), S_OK);
   EXPECT_EQ(d.Engine().Track().PointCount(), 0u);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <string>
 #include <thread>
 
@@ -100,16 +101,48 @@ TEST(ReplaceFileContents, UnwritableFolderFailsCleanly) {
   EXPECT_EQ(ReadFile(folder / "old.kml"), "old");
 }
 
-// Another user's link planted at the target must be replaced, not followed.
-TEST(ReplaceFileContents, ReplacesASymbolicLinkInsteadOfItsTarget) {
+// A link is written through: the file it names is replaced in its own
+// folder and the link stays. Devices and pipes are written where they are,
+// never replaced, and their failures name the file and the reason.
+TEST(ReplaceFileContents, LinksAreFollowedAndDevicesWrittenInPlace) {
   ScratchFolder folder;
-  ASSERT_TRUE(ReplaceFileContents(folder / "victim", "precious"));
-  std::filesystem::create_symlink(folder / "victim", folder / "planePos.kml");
+  std::filesystem::create_directory(folder / "real");
+  ASSERT_TRUE(ReplaceFileContents(folder / "real" / "track.kml", "old"));
+  std::filesystem::create_symlink("real/track.kml", folder / "link.kml");
+  std::filesystem::create_symlink("link.kml", folder / "chain.kml");
+  std::filesystem::create_symlink("real/new.kml", folder / "dangling.kml");
 
-  ASSERT_TRUE(ReplaceFileContents(folder / "planePos.kml", "kml"));
-  EXPECT_FALSE(std::filesystem::is_symlink(folder / "planePos.kml"));
-  EXPECT_EQ(ReadFile(folder / "planePos.kml"), "kml");
-  EXPECT_EQ(ReadFile(folder / "victim"), "precious");
+  std::string error;
+  ASSERT_TRUE(ReplaceFileContents(folder / "chain.kml", "new", &error)) << error;
+  ASSERT_TRUE(ReplaceFileContents(folder / "dangling.kml", "created", &error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(folder / "chain.kml"));
+  EXPECT_TRUE(std::filesystem::is_symlink(folder / "dangling.kml"));
+  EXPECT_EQ(ReadFile(folder / "real" / "track.kml"), "new");
+  EXPECT_EQ(ReadFile(folder / "real" / "new.kml"), "created");
+  EXPECT_EQ(folder.Names(),
+            (std::set<std::string>{"chain.kml", "dangling.kml", "link.kml", "real"}));
+
+  // Through a link, so that a build without the mend replaces the link
+  // rather than the system's device.
+  std::filesystem::create_symlink("/dev/null", folder / "null.kml");
+  ASSERT_TRUE(ReplaceFileContents(folder / "null.kml", "x", &error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(folder / "null.kml"));
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+  std::filesystem::create_symlink("/dev/full", folder / "full.kml");
+  EXPECT_FALSE(ReplaceFileContents(folder / "full.kml", "x", &error));
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_NE(error.find("full.kml: No space left on device"), std::string::npos) << error;
+
+  // A pipe nobody reads fails at once instead of waiting for a reader.
+  ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(ReplaceFileContents(folder / "pipe", "x", &error));
+  EXPECT_NE(error.find("pipe"), std::string::npos) << error;
+  EXPECT_TRUE(std::filesystem::is_fifo(folder / "pipe"));
+  std::filesystem::create_symlink("link.kml", folder / "loop1");
+  std::filesystem::remove(folder / "link.kml");
+  std::filesystem::create_symlink("loop1", folder / "link.kml");
+  EXPECT_FALSE(ReplaceFileContents(folder / "chain.kml", "x", &error));
+  EXPECT_EQ(ReadFile(folder / "real" / "track.kml"), "new");
 }
 
 // Google Earth rereads the file while we rewrite it; every read must be one

@@ -1,8 +1,8 @@
 #include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -20,8 +20,9 @@ constexpr CLSID kOther{0x5EC0F1E5, 0x0002, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x02
 class ComponentRegistry : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::path(testing::TempDir()) /
-           ("registry-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ =
+        std::filesystem::path(testing::TempDir()) /
+        ("registry-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
@@ -59,7 +60,8 @@ TEST_F(ComponentRegistry, ServerProgIdAndFilterEntriesRoundTrip) {
   EXPECT_EQ(filter->pins[0].mediaTypes[0].second, kOther);
 
   // Registering again replaces, never duplicates.
-  ASSERT_EQ(com_registry::RegisterServer({kWidget, "Widget", "/opt/w2/libwidget.so", "Both"}), S_OK);
+  ASSERT_EQ(com_registry::RegisterServer({kWidget, "Widget", "/opt/w2/libwidget.so", "Both"}),
+            S_OK);
   std::ifstream file(com_registry::RegistryFile());
   std::string text((std::istreambuf_iterator<char>(file)), {});
   EXPECT_EQ(text.find("/opt/w/libwidget.so"), std::string::npos);
@@ -86,7 +88,8 @@ TEST_F(ComponentRegistry, ConcurrentRegistrationsKeepEveryEntry) {
         CLSID c = kWidget;
         c.Data2 = static_cast<std::uint16_t>(p);
         c.Data3 = static_cast<std::uint16_t>(i);
-        if (com_registry::RegisterServer({c, "w", "/lib" + std::to_string(p) + ".so", "Both"}) != S_OK)
+        if (com_registry::RegisterServer({c, "w", "/lib" + std::to_string(p) + ".so", "Both"}) !=
+            S_OK)
           ::_exit(1);
       }
       ::_exit(0);
@@ -113,6 +116,37 @@ TEST_F(ComponentRegistry, UnwritableRegistryFailsCleanly) {
   EXPECT_FALSE(com_registry::FindServer(kWidget));
 }
 
+// Something other than a small regular file at the registry's place is
+// refused at once, named, and left as it is: a pipe would hang both
+// programs and a device fill memory.
+TEST_F(ComponentRegistry, OnlyASmallRegularFileIsRead) {
+  const auto file = com_registry::RegistryFile();
+  std::filesystem::create_directories(file.parent_path());
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  EXPECT_EQ(com_registry::RegisterServer({kWidget, "Widget", "/x.so", "Both"}), E_FAIL);
+  EXPECT_FALSE(com_registry::FindServer(kWidget));
+  EXPECT_EQ(com_registry::ReadProblem(), file.string() + ": is not a regular file; refused");
+  EXPECT_EQ(com_registry::WriteProblem(), com_registry::ReadProblem());
+
+  const auto zero = dir_ / "zero.ini";
+  std::filesystem::create_symlink("/dev/zero", zero);
+  ::setenv("VISTARO_COMPONENT_REGISTRY", zero.c_str(), 1);
+  EXPECT_FALSE(com_registry::FindServer(kWidget));
+  EXPECT_NE(com_registry::ReadProblem().find("zero.ini: is not a regular file"), std::string::npos);
+
+  const auto big = dir_ / "big.ini";
+  {
+    std::ofstream out(big);
+    out << "[CLSID {5EC0F1E5-0001-4000-8000-000000000001}]\nInprocServer32=/x.so\n";
+  }
+  std::filesystem::resize_file(big, (1 << 20) + 1);
+  ::setenv("VISTARO_COMPONENT_REGISTRY", big.c_str(), 1);
+  EXPECT_FALSE(com_registry::FindServer(kWidget));
+  EXPECT_EQ(com_registry::RegisterServer({kOther, "Other", "/y.so", "Both"}), E_FAIL);
+  EXPECT_EQ(com_registry::ReadProblem(), big.string() + ": is larger than 1 MiB; refused");
+  EXPECT_EQ(std::filesystem::file_size(big), (1u << 20) + 1);
+}
+
 TEST_F(ComponentRegistry, CreationByClassAndProgId) {
   IUnknown* raw = nullptr;
   EXPECT_EQ(CoCreateInstance(kWidget, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
@@ -134,8 +168,7 @@ TEST_F(ComponentRegistry, CreationByClassAndProgId) {
   ComPtr<IUnknown> remote;
   EXPECT_EQ(CoCreateInstance(found, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, remote.PutVoid()),
             REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(CoCreateInstance(kOther, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             remote.PutVoid()),
+  EXPECT_EQ(CoCreateInstance(kOther, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, remote.PutVoid()),
             REGDB_E_CLASSNOTREG);
 
   // The library stays while an object lives, and goes when none is left.
@@ -162,10 +195,12 @@ TEST_F(ComponentRegistry, CreationByClassAndProgId) {
   widget.Reset();
 
   // A registered library that does not exist fails without a crash.
-  ASSERT_EQ(com_registry::RegisterServer({kOther, "Gone", "/nonexistent/libgone.so", "Both"}), S_OK);
-  EXPECT_EQ(CoCreateInstance(kOther, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             remote.PutVoid()),
+  ASSERT_EQ(com_registry::RegisterServer({kOther, "Gone", "/nonexistent/libgone.so", "Both"}),
+            S_OK);
+  EXPECT_EQ(CoCreateInstance(kOther, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, remote.PutVoid()),
             E_FAIL);
+  EXPECT_NE(CoLastLoadError().find("/nonexistent/libgone.so"), std::string::npos)
+      << CoLastLoadError();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <json-glib/json-glib.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +17,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/history_csv.h"
@@ -233,10 +235,11 @@ class DecodeTool : public testing::Test {
     return out;
   }
 
-  ProcessResult Decode(std::vector<std::string> args, bool withLibrary = true) {
+  ProcessResult Decode(std::vector<std::string> args, bool withLibrary = true,
+                       const char* input = "/dev/null") {
     args.insert(args.begin(), QUORVEX_DECODE_PATH);
     if (withLibrary) args.insert(args.begin() + 1, {"--library", QUORVEX_LIBRARY_PATH});
-    ProcessResult result = RunProcess(args);
+    ProcessResult result = RunProcess(args, std::chrono::seconds(60), input);
     EXPECT_FALSE(result.timedOut) << "quorvex-decode hung";
     EXPECT_EQ(result.signal, 0) << "quorvex-decode crashed:\n" << result.err;
     return result;
@@ -361,6 +364,16 @@ TEST_F(DecodeTool, DecodesAtTheChosenRateOnly) {
   const Recording recording = Record(6, ChannelLayout::kMono, 9554, 48000);
   const fs::path wav = WriteWav("fast.wav", recording);
   EXPECT_EQ(ParseState(Decode({"--rate", "fast", "--json", wav.string()}).out).good,
+            recording.Frames());
+  EXPECT_EQ(ParseState(Decode({"--json", wav.string()}).out).good, 0);
+}
+
+TEST_F(DecodeTool, TheRobustDemodulatorFollowsAnOffRateTransmitter) {
+  Recording recording = Record(6);
+  recording.options.link.clockErrorPercent = 1;
+  recording.samples = RenderSignal(recording.flight, recording.options);
+  const fs::path wav = WriteWav("fast-clock.wav", recording);
+  EXPECT_EQ(ParseState(Decode({"--demodulator", "robust", "--json", wav.string()}).out).good,
             recording.Frames());
   EXPECT_EQ(ParseState(Decode({"--json", wav.string()}).out).good, 0);
 }
@@ -544,6 +557,32 @@ TEST_F(DecodeTool, FindsTheRegisteredDecoderUntilItIsUnregistered) {
 
 class BadInput : public DecodeTool {};
 
+// Each failure to reach the decoder names the thing at fault and why: the
+// registered library with the loader's words, the registry file itself.
+TEST_F(BadInput, UnusableLibraryOrRegistryIsNamed) {
+  const fs::path wav = WriteWav("flight.wav", Record(1));
+  ASSERT_EQ(RunProcess({REGSVR_PATH, QUORVEX_LIBRARY_PATH}).exitCode, 0);
+  const fs::path registry = folder_ / "config" / "Aviquent" / "components.ini";
+  std::string text = ReadFile(registry);
+  text.replace(text.find(QUORVEX_LIBRARY_PATH), std::string(QUORVEX_LIBRARY_PATH).size(),
+               "/nonexistent/libquorvex.so");
+  std::ofstream(registry) << text;
+  ExpectFailure(Decode({wav.string()}, false), 1,
+                "cannot create the registered Quorvex decoder (hr=0x80004005): library "
+                "/nonexistent/libquorvex.so: /nonexistent/libquorvex.so: cannot open shared "
+                "object file: No such file or directory");
+
+  fs::remove(registry);
+  ASSERT_EQ(::mkfifo(registry.c_str(), 0600), 0);
+  const ProcessResult refused = RunProcess({REGSVR_PATH, QUORVEX_LIBRARY_PATH});
+  EXPECT_EQ(refused.exitCode, 5);
+  EXPECT_NE(refused.err.find(registry.string() + ": is not a regular file"), std::string::npos)
+      << refused.err;
+  ExpectFailure(
+      Decode({wav.string()}, false), 1,
+      "the component registry cannot be used: " + registry.string() + ": is not a regular file");
+}
+
 TEST_F(BadInput, MissingFolderAndEmptyFilesAreNotMedia) {
   ExpectFailure(Decode({(folder_ / "nowhere.mkv").string()}), 3, "no such file");
   ExpectFailure(Decode({folder_.path().string()}), 3, "folder");
@@ -621,6 +660,104 @@ TEST_F(BadInput, UnwritableOutputsFailWithStatusSix) {
   EXPECT_NE(late.out.find("frames decoded"), std::string::npos);
 }
 
+// Checked before anything is opened for writing: an output that is the
+// recording (by any name) or another output of the same run is refused, and
+// the recording stays as it was.
+TEST_F(BadInput, OutputsNeverOverwriteTheRecordingOrEachOther) {
+  const fs::path wav = WriteWav("flight.wav", Record(2));
+  const std::string original = ReadFile(wav);
+  fs::create_symlink(wav, folder_ / "link.wav");
+  fs::create_hard_link(wav, folder_ / "hard.wav");
+  ExpectFailure(Decode({"--nmea", wav.string(), wav.string()}), 6, "is the recording");
+  ExpectFailure(Decode({"--csv", (folder_ / "link.wav").string(), wav.string()}), 6,
+                "is the recording");
+  ExpectFailure(Decode({"--kml", (folder_ / "hard.wav").string(), wav.string()}), 6,
+                "is the recording");
+  EXPECT_EQ(ReadFile(wav), original);
+
+  const std::string out = (folder_ / "out").string();
+  ExpectFailure(Decode({"--csv", out, "--kml", out, wav.string()}), 6, "same file as --csv");
+  std::ofstream(folder_ / "old.nmea") << "kept";
+  fs::create_symlink("old.nmea", folder_ / "nmea.link");
+  ExpectFailure(Decode({"--kml", (folder_ / "old.nmea").string(), "--nmea",
+                        (folder_ / "nmea.link").string(), wav.string()}),
+                6, "same file as --kml");
+  EXPECT_EQ(ReadFile(folder_ / "old.nmea"), "kept");
+  EXPECT_FALSE(fs::exists(out));
+
+  // A run that fails before its first fix leaves an existing file as it was.
+  std::ofstream(folder_ / "notes.mkv") << "Flight 12: windy, landed long.\n";
+  ExpectFailure(
+      Decode({"--nmea", (folder_ / "old.nmea").string(), (folder_ / "notes.mkv").string()}), 3,
+      "not a media file");
+  EXPECT_EQ(ReadFile(folder_ / "old.nmea"), "kept");
+}
+
+// Every output follows a symbolic link to its file and leaves the link; a
+// device is written in place; a full device fails with the system's reason;
+// a link into a missing folder fails before anything is created.
+TEST_F(BadInput, OutputsFollowLinksAndWriteDevicesInPlace) {
+  const fs::path wav = WriteWav("flight.wav", Record(2));
+  fs::create_directory(folder_ / "real");
+  for (const char* name : {"out.csv", "out.kml", "out.nmea"}) {
+    fs::create_symlink(fs::path("real") / name, folder_ / name);
+  }
+  const ProcessResult run =
+      Decode({"--csv", (folder_ / "out.csv").string(), "--kml", (folder_ / "out.kml").string(),
+              "--nmea", (folder_ / "out.nmea").string(), wav.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  for (const char* name : {"out.csv", "out.kml", "out.nmea"}) {
+    EXPECT_TRUE(fs::is_symlink(folder_ / name)) << name;
+    EXPECT_GT(fs::file_size(folder_ / "real" / name), 100u) << name;
+  }
+  EXPECT_NE(ReadFile(folder_ / "real" / "out.nmea").find("$GP"), std::string::npos);
+
+  // Through links, so that a build without the mend replaces the links
+  // rather than the system's devices.
+  fs::create_symlink("/dev/null", folder_ / "null");
+  fs::create_symlink("/dev/full", folder_ / "full");
+  const std::string null = (folder_ / "null").string(), full = (folder_ / "full").string();
+  EXPECT_EQ(Decode({"--csv", null, "--kml", null, "--nmea", null, wav.string()}).exitCode, 0);
+  EXPECT_TRUE(fs::is_symlink(null));
+  for (const char* option : {"--csv", "--kml", "--nmea"}) {
+    const ProcessResult failed = Decode({option, full, wav.string()});
+    EXPECT_EQ(failed.exitCode, 6) << option;
+    EXPECT_NE(failed.err.find(std::string(option) + " " + full + ": cannot be written"),
+              std::string::npos)
+        << failed.err;
+    EXPECT_NE(failed.err.find("No space left on device"), std::string::npos) << failed.err;
+  }
+  EXPECT_TRUE(fs::is_symlink(full));
+  const ProcessResult toPipe = Decode({"--kml", "/dev/stdout", wav.string()});
+  EXPECT_EQ(toPipe.exitCode, 0) << toPipe.err;
+  EXPECT_EQ(toPipe.out.rfind("<?xml", 0), 0u) << toPipe.out;
+
+  fs::create_symlink("missing/out.nmea", folder_ / "astray.nmea");
+  ExpectFailure(Decode({"--nmea", (folder_ / "astray.nmea").string(), wav.string()}), 6,
+                "no such folder");
+  EXPECT_FALSE(fs::exists(folder_ / "missing"));
+}
+
+// A named pipe or standard input is decoded as it streams in, to the same
+// result as the file itself: no byte is lost to a look at the start.
+TEST_F(DecodeTool, PipesAndStandardInputAreDecodedAsStreams) {
+  const fs::path wav = WriteWav("flight.wav", Record(4));
+  const ProcessResult file = Decode({"--json", wav.string()});
+  ASSERT_EQ(file.exitCode, 0) << file.err;
+
+  const ProcessResult piped = Decode({"--json", "-"}, true, wav.c_str());
+  EXPECT_EQ(piped.exitCode, 0) << piped.err;
+  EXPECT_EQ(piped.out, file.out);
+
+  const fs::path fifo = folder_ / "flight.pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << ReadFile(wav); });
+  const ProcessResult streamed = Decode({"--json", fifo.string()});
+  writer.join();
+  EXPECT_EQ(streamed.exitCode, 0) << streamed.err;
+  EXPECT_EQ(streamed.out, file.out);
+}
+
 // The viewer's live NMEA file is never touched by a batch run that was not
 // told to write NMEA, and no run writes a file another program holds.
 TEST_F(BadInput, NmeaOnlyWhenAskedAndNeverIntoALockedFile) {
@@ -651,6 +788,7 @@ TEST_F(BadInput, UsageErrorsGiveStatusTwo) {
       {f, f},
       {"--rate", "medium", f},
       {"--channel", "centre", f},
+      {"--demodulator", "best", f},
       {"--launch", "7.1,46.8", f},
       {"--launch", "7.1,46.8,x", f},
       {"--launch", "7.1,95,400", f},

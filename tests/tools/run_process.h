@@ -26,9 +26,10 @@ struct ProcessResult {
 
 // Runs argv[0] (a path, or a name looked up in PATH) with the caller's environment and kills it
 // when it is still running after `timeout`, so that a hang fails a test instead of stalling the
-// suite.
+// suite. Standard input is read from `input`.
 inline ProcessResult RunProcess(const std::vector<std::string>& args,
-                                std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+                                std::chrono::milliseconds timeout = std::chrono::seconds(60),
+                                const char* input = "/dev/null") {
   int outPipe[2], errPipe[2];
   if (::pipe(outPipe) != 0) throw std::runtime_error("pipe failed");
   if (::pipe(errPipe) != 0) {
@@ -38,7 +39,7 @@ inline ProcessResult RunProcess(const std::vector<std::string>& args,
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, input, O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {

@@ -30,11 +30,17 @@ CModulator::CModulator(const LinkSettings& link, std::span<const ScheduledFrame>
   if (link.slotRate <= 0 || link.sampleRate < 2ull * static_cast<std::uint64_t>(link.slotRate)) {
     throw std::invalid_argument("the sample rate must be at least twice the slot rate");
   }
-  samplesPerSlot_ = static_cast<double>(link.sampleRate) / link.slotRate;
+  if (!std::isfinite(link.clockErrorPercent) || std::fabs(link.clockErrorPercent) > 10.0) {
+    throw std::invalid_argument("the clock error must be from -10 to 10 percent");
+  }
+  exactGrid_ = link.clockErrorPercent == 0.0;
+  samplesPerSlot_ =
+      static_cast<double>(link.sampleRate) / (link.slotRate * (1.0 + link.clockErrorPercent / 100));
   // Integer form of ceil(slots * samplesPerSlot_), so that the part ends
   // exactly where its last slot does.
   const std::int64_t lockSlots = 2 * kLockCycles;
-  lockPartSamples_ = (lockSlots * link.sampleRate + link.slotRate - 1) / link.slotRate;
+  lockPartSamples_ = exactGrid_ ? (lockSlots * link.sampleRate + link.slotRate - 1) / link.slotRate
+                                : static_cast<std::int64_t>(std::ceil(lockSlots * samplesPerSlot_));
   lockOffset_ = FindLockOffset();
 
   // The receiver starts its slot clock at the locking edge as if seven
@@ -47,7 +53,8 @@ CModulator::CModulator(const LinkSettings& link, std::span<const ScheduledFrame>
   const double centre = static_cast<double>(lockOffset_) - 5.5 - samplesPerSlot_ / 2;
   const double settleEnd =
       static_cast<double>(lockPartSamples_) + 2 * kSettleCycles * samplesPerSlot_;
-  syncOffset_ = settleEnd + PositiveModulo(centre - settleEnd, samplesPerSlot_);
+  syncOffset_ = link.untrimmed ? 2 * (kLockCycles + kSettleCycles) * samplesPerSlot_
+                               : settleEnd + PositiveModulo(centre - settleEnd, samplesPerSlot_);
 
   const auto minGap = static_cast<std::int64_t>(std::ceil(kMinGapSlots * samplesPerSlot_));
   std::int64_t cursor = 0;
@@ -96,13 +103,15 @@ std::int64_t CModulator::FindLockOffset() const {
 }
 
 int CModulator::LockPartLevel(std::int64_t t) const {
+  if (!exactGrid_)
+    return static_cast<std::int64_t>(std::floor(t / samplesPerSlot_)) % 2 == 0 ? 1 : -1;
   return (t * link_.slotRate / link_.sampleRate) % 2 == 0 ? 1 : -1;
 }
 
 // Normal polarity; `t` counts samples from the burst's start.
 int CModulator::LevelInBurst(const Burst& burst, std::int64_t t) const {
   if (t < 0) return -1;
-  if (t < lockPartSamples_) return LockPartLevel(t);
+  if (t < lockPartSamples_ && !link_.untrimmed) return LockPartLevel(t);
   const auto slot = static_cast<std::int64_t>(std::floor((t - burst.syncStart) / samplesPerSlot_));
   // The settle part ends with a low slot, so that the sync word's first
   // high slot begins with a clean edge.

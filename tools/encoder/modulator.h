@@ -12,6 +12,12 @@ struct LinkSettings {
   // The telemetry waveform upside down, as an inverting audio path delivers
   // it; the receiver then sees the sync word as 0x3333.
   bool inverted = false;
+  // The transmitter's clock off by this many percent: positive sends more
+  // slots per second than `slotRate`.
+  double clockErrorPercent = 0.0;
+  // Lead-in, sync word and data on one unbroken slot grid, as a transmitter
+  // does that knows nothing of the receiver's reading phase.
+  bool untrimmed = false;
 };
 
 // A built frame (type, length, payload, CRC) and when to send it.
@@ -74,6 +80,7 @@ class CModulator {
 
   LinkSettings link_;
   double samplesPerSlot_ = 0.0;
+  bool exactGrid_ = true;  // the lock part on the integer grid of the nominal rate
   std::int64_t lockPartSamples_ = 0;
   std::int64_t lockOffset_ = 0;
   double syncOffset_ = 0.0;

@@ -61,6 +61,13 @@ CSignalRenderer::CSignalRenderer(std::span<const ScheduledFrame> frames,
       tone_[n] = ToPcm(peak_ * std::sin(2 * std::numbers::pi * static_cast<double>(n) * hz / rate));
     }
   }
+  if (!std::isfinite(options.humHz) || options.humHz < 0 || !std::isfinite(options.humAmplitude) ||
+      std::fabs(options.humAmplitude) > 1.0 || !std::isfinite(options.dc) ||
+      std::fabs(options.dc) > kFullScale) {
+    throw std::invalid_argument(
+        "the hum needs a frequency of 0 Hz or more and a peak of at most 1, "
+        "the DC offset at most 32767");
+  }
   if (options.snrDb) {
     if (!std::isfinite(*options.snrDb)) throw std::invalid_argument("the SNR must be finite");
     noiseSigma_ = peak_ / std::pow(10.0, *options.snrDb / 20.0);
@@ -92,7 +99,13 @@ std::size_t CSignalRenderer::RenderNext(std::span<std::int16_t> out) {
   modulator_.Render(position_, levels_);
   const int telemetry = options_.layout == ChannelLayout::kStereoRight ? 1 : 0;
   for (std::size_t i = 0; i < count; ++i) {
-    double value = levels_[i] * peak_;
+    double value = levels_[i] * peak_ + options_.dc;
+    if (options_.humAmplitude != 0.0) {
+      const double t =
+          static_cast<double>(position_ + static_cast<std::int64_t>(i)) / options_.link.sampleRate;
+      value +=
+          options_.humAmplitude * kFullScale * std::sin(2 * std::numbers::pi * options_.humHz * t);
+    }
     if (noiseSigma_ > 0) value += noiseSigma_ * NextNoise();
     std::int16_t* frame = out.data() + i * channels;
     frame[telemetry] = ToPcm(value);

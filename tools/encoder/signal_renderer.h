@@ -25,6 +25,12 @@ struct SignalOptions {
   // A / 10^(snrDb / 20). Samples are clipped to 16 bits after adding it.
   std::optional<double> snrDb;
   std::uint64_t seed = 1;
+  // Mains hum on the telemetry channel: a sine of this frequency and peak
+  // (a fraction of full scale, like `amplitude`), and a constant offset in
+  // sample units. Both are added before the noise.
+  double humHz = 0.0;
+  double humAmplitude = 0.0;
+  double dc = 0.0;
   // The audio is padded with idle line to at least this length.
   double minSeconds = 0.0;
 };

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,15 +23,19 @@
 #include "common/gpx_writer.h"
 #include "common/history_csv.h"
 #include "common/iquorvex.h"
+#include "common/iquorvex_demodulator.h"
 #include "common/iquorvex_nmea.h"
 #include "common/kml_track_writer.h"
 #include "common/subtitle_writer.h"
 #include "platform/com/bstr.h"
 #include "platform/com/co_create.h"
 #include "platform/com/com_ptr.h"
+#include "platform/com/component_registry.h"
+#include "platform/file/atomic_file.h"
 #include "platform/filter/element_host.h"
 #include "platform/filter/gst_ptr.h"
 #include "tools/quorvex-decode/exit_status.h"
+#include "tools/quorvex-decode/file_checks.h"
 #include "tools/quorvex-decode/media_decode.h"
 #include "tools/quorvex-decode/nmea_network.h"
 #include "tools/quorvex-decode/options.h"
@@ -55,45 +60,24 @@ std::string Hex(HRESULT hr) {
   return text;
 }
 
-// Empty when the media file can be opened for reading and holds something.
-std::string CheckMedia(const fs::path& media) {
-  std::error_code ec;
-  const auto status = fs::status(media, ec);
-  if (!fs::exists(status)) return media.string() + ": no such file";
-  if (fs::is_directory(status)) return media.string() + ": is a folder, not a media file";
-  std::FILE* f = std::fopen(media.c_str(), "rb");
-  if (!f) return media.string() + ": cannot be read: " + std::strerror(errno);
-  const bool empty = std::fgetc(f) == EOF;
-  std::fclose(f);
-  if (empty) return media.string() + ": is empty; not a media file";
-  return {};
+// The system's reason hidden in a failure code from the decoder, when it
+// carries one.
+std::string ReasonOf(HRESULT hr) {
+  if (const int code = ErrnoFromHresult(hr)) return std::strerror(code);
+  return "hr=" + Hex(hr);
 }
 
-// Outputs are checked before a long decode rather than after it. Empty when
-// the file looks writable: its folder exists and can be written.
-std::string CheckOutput(const char* option, const fs::path& path) {
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) return option + (" " + path.string()) + ": is a folder";
-  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  if (!fs::is_directory(folder, ec)) {
-    return option + (" " + path.string()) + ": cannot be written: " + folder.string() +
-           " is not a folder";
-  }
-  if (::access(folder.c_str(), W_OK) != 0) {
-    return option + (" " + path.string()) + ": cannot be written: " + std::strerror(errno);
-  }
-  return {};
+// The registered library and the loader's words, so that the user can act.
+std::string LoadDetail(const std::optional<fs::path>& library) {
+  std::string detail;
+  if (library) detail = "library " + library->string();
+  const std::string why = CoLastLoadError();
+  if (!why.empty()) detail += (detail.empty() ? "" : ": ") + why;
+  return detail.empty() ? detail : ": " + detail;
 }
 
-// The decoder truncates the NMEA file when it opens it but says nothing
-// when it cannot; opening it here first turns that into an error.
-std::string CheckNmeaOutput(const fs::path& path) {
-  if (std::string why = CheckOutput("--nmea", path); !why.empty()) return why;
-  std::FILE* f = std::fopen(path.c_str(), "ab");
-  if (!f) return "--nmea " + path.string() + ": cannot be written: " + std::strerror(errno);
-  std::fclose(f);
-  return {};
-}
+// A stream gives its first bytes within this time or is refused.
+constexpr int kStreamWaitSeconds = 20;
 
 struct Decoder {
   ComPtr<IUnknown> object;
@@ -108,26 +92,42 @@ int CreateDecoder(const DecodeOptions& options, Decoder& decoder, std::string& e
     hr = CoCreateInstanceFromLibrary(library.string(), CLSID_Quorvex, nullptr, IID_IUnknown,
                                      decoder.object.PutVoid());
     if (FAILED(hr)) {
-      error = "cannot create the decoder from " + library.string() + " (hr=" + Hex(hr) + ")";
+      error = "cannot create the decoder from " + library.string() + " (hr=" + Hex(hr) + ")" +
+              LoadDetail(std::nullopt);
       return ToInt(ExitStatus::kDecoderUnavailable);
     }
   } else {
     hr = CoCreateInstance(CLSID_Quorvex, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                           decoder.object.PutVoid());
     if (hr == REGDB_E_CLASSNOTREG) {
+      if (std::string problem = com_registry::ReadProblem(); !problem.empty()) {
+        error = "the component registry cannot be used: " + problem;
+        return ToInt(ExitStatus::kDecoderUnavailable);
+      }
       error =
           "the Quorvex decoder is not registered (run \"regsvr libquorvex.so\" or pass "
           "--library PATH)";
       return ToInt(ExitStatus::kDecoderUnavailable);
     }
     if (FAILED(hr)) {
-      error = "cannot create the registered Quorvex decoder (hr=" + Hex(hr) + ")";
+      const auto entry = com_registry::FindServer(CLSID_Quorvex);
+      error = "cannot create the registered Quorvex decoder (hr=" + Hex(hr) + ")" +
+              LoadDetail(entry ? std::optional<fs::path>(entry->library) : std::nullopt);
       return ToInt(ExitStatus::kDecoderUnavailable);
     }
   }
   if (FAILED(hr = decoder.object.As(IID_IQuorvex, decoder.control))) {
     error = "the decoder object has no IQuorvex interface (hr=" + Hex(hr) + ")";
     return ToInt(ExitStatus::kDecoderUnavailable);
+  }
+  if (options.robust) {
+    ComPtr<IQuorvexDemodulator> demodulator;
+    if (FAILED(hr = decoder.object.As(IID_IQuorvexDemodulator, demodulator)) ||
+        FAILED(hr = demodulator->SetDemodulator(kQuorvexDemodulatorRobust))) {
+      error = "the decoder offers no robust demodulator (hr=" + Hex(hr) +
+              "); it may be older than this program";
+      return ToInt(ExitStatus::kDecoderUnavailable);
+    }
   }
   ComPtr<IGstElementHost> host;
   GstElement* element = nullptr;
@@ -140,12 +140,10 @@ int CreateDecoder(const DecodeOptions& options, Decoder& decoder, std::string& e
   return 0;
 }
 
-// Empty when written.
+// Empty when written; replaced whole, as every file of the tool.
 std::string WriteText(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out << text;
-  if (out) out.close();
-  return out ? std::string() : std::string(std::strerror(errno));
+  std::string why;
+  return ReplaceFileContents(path, text, &why) ? std::string() : why;
 }
 
 // The outputs that follow the flight frame by frame, from the element's
@@ -158,11 +156,13 @@ struct FrameOutput {
 
 // An instant near the recording, for the date its fixes lack, as the NMEA
 // sentences are dated; now for what is not a regular file.
-std::int64_t RecordingUtcSeconds(const fs::path& media) {
-  return RecordingTime(media).value_or(static_cast<std::int64_t>(std::time(nullptr)));
+std::int64_t RecordingUtcSeconds(const std::optional<fs::path>& file) {
+  const auto when = file ? RecordingTime(*file) : std::nullopt;
+  return when.value_or(static_cast<std::int64_t>(std::time(nullptr)));
 }
 
-int WriteFrameOutputs(const DecodeOptions& options, std::span<const TelemetryFrame> frames) {
+int WriteFrameOutputs(const DecodeOptions& options, const std::optional<fs::path>& file,
+                      std::span<const TelemetryFrame> frames) {
   const FrameOutput outputs[] = {
       {"--gpx", options.gpx, &gpx::Document},
       {"--srt", options.srt,
@@ -174,7 +174,7 @@ int WriteFrameOutputs(const DecodeOptions& options, std::span<const TelemetryFra
        [](std::span<const TelemetryFrame> f, std::int64_t) { return frame_csv::Document(f); }},
   };
   int status = ToInt(ExitStatus::kOk);
-  const std::int64_t recorded = RecordingUtcSeconds(options.media);
+  const std::int64_t recorded = RecordingUtcSeconds(file);
   for (const FrameOutput& o : outputs) {
     if (!o.path) continue;
     if (std::string why = WriteText(*o.path, o.document(frames, recorded)); !why.empty()) {
@@ -182,9 +182,9 @@ int WriteFrameOutputs(const DecodeOptions& options, std::span<const TelemetryFra
                     std::string(o.option) + " " + o.path->string() + ": cannot be written: " + why);
     }
   }
-  if (options.mux) {
+  if (options.mux && file) {
     const auto cues = subtitles::Cues(frames);
-    if (std::string why = MuxWithSubtitles(options.media, *options.mux, cues); !why.empty()) {
+    if (std::string why = MuxWithSubtitles(*file, *options.mux, cues); !why.empty()) {
       status = Fail(ExitStatus::kOutputFailed,
                     "--mux " + options.mux->string() + ": cannot be written: " + why);
     }
@@ -204,44 +204,47 @@ int WriteOutputs(const DecodeOptions& options, IQuorvex& decoder) {
   }
   if (options.kml) {
     const ComBstr path(std::string_view(options.kml->string()));
-    if (FAILED(decoder.WriteTrackKml(path.Get()))) {
-      status =
-          Fail(ExitStatus::kOutputFailed, "--kml " + options.kml->string() + ": cannot be written");
+    if (const HRESULT hr = decoder.WriteTrackKml(path.Get()); FAILED(hr)) {
+      status = Fail(ExitStatus::kOutputFailed,
+                    "--kml " + options.kml->string() + ": cannot be written: " + ReasonOf(hr));
     }
   }
   return status;
 }
 
 int Run(const DecodeOptions& options) {
-  if (std::string why = CheckMedia(options.media); !why.empty()) {
+  MediaInput media;
+  if (std::string why = OpenMedia(options.media, media, kStreamWaitSeconds); !why.empty()) {
     return Fail(ExitStatus::kNotMedia, why);
   }
-  if (options.csv) {
-    if (std::string why = CheckOutput("--csv", *options.csv); !why.empty()) {
-      return Fail(ExitStatus::kOutputFailed, why);
-    }
-  }
-  if (options.kml) {
-    if (std::string why = CheckOutput("--kml", *options.kml); !why.empty()) {
-      return Fail(ExitStatus::kOutputFailed, why);
-    }
-  }
+  std::vector<NamedOutput> outputs;
+  if (options.csv) outputs.push_back({"--csv", *options.csv});
+  if (options.kml) outputs.push_back({"--kml", *options.kml});
+  if (options.nmea) outputs.push_back({"--nmea", *options.nmea});
   for (const auto& [option, path] :
        {std::pair{"--gpx", &options.gpx}, std::pair{"--srt", &options.srt},
-        std::pair{"--vtt", &options.vtt}}) {
-    if (!*path) continue;
-    if (std::string why = CheckOutput(option, **path); !why.empty()) {
-      return Fail(ExitStatus::kOutputFailed, why);
-    }
+        std::pair{"--vtt", &options.vtt}, std::pair{"--mux", &options.mux},
+        std::pair{"--kml-track", &options.kmlTrack}, std::pair{"--csv-full", &options.csvFull}}) {
+    if (*path) outputs.push_back({option, **path});
   }
+  if (std::string why = CheckOutputs(media, outputs); !why.empty()) {
+    return Fail(ExitStatus::kOutputFailed, why);
+  }
+  if (options.mux && !media.file) {
+    return Fail(ExitStatus::kOutputFailed,
+                "--mux " + options.mux->string() +
+                    ": needs the recording as a file; a stream cannot be read a second time");
+  }
+  FileDescriptor nmeaPipe;
+  fs::path nmeaPath;
   if (options.nmea) {
-    if (std::string why = CheckNmeaOutput(*options.nmea); !why.empty()) {
+    if (std::string why = PrepareNmeaOutput(*options.nmea, nmeaPath, nmeaPipe); !why.empty()) {
       return Fail(ExitStatus::kOutputFailed, why);
     }
   }
   // The decoder reads its NMEA destination when it is constructed. Without
   // --nmea it gets none: its default is the viewer's live file.
-  ::setenv("QUORVEX_NMEA_PATH", options.nmea ? fs::absolute(*options.nmea).c_str() : "", 1);
+  ::setenv("QUORVEX_NMEA_PATH", options.nmea ? nmeaPath.c_str() : "", 1);
 
   gst_init(nullptr, nullptr);
   Decoder decoder;
@@ -249,12 +252,17 @@ int Run(const DecodeOptions& options) {
   if (int status = CreateDecoder(options, decoder, error); status != 0) {
     return Fail(static_cast<ExitStatus>(status), error);
   }
+  // The decoder has the pipe open now; its reader never saw it close.
+  nmeaPipe = FileDescriptor();
   if (options.nmea) {
     ComPtr<IQuorvexNmea> nmea;
     HRESULT opened = S_OK;  // a decoder without the interface cannot tell
     if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) {
       nmea->GetNmeaFile(nullptr, &opened);
-      if (const auto when = RecordingTime(options.media)) nmea->SetRecordingTime(*when);
+      // A stream has no container date or file time to read ahead of it.
+      if (media.file) {
+        if (const auto when = RecordingTime(*media.file)) nmea->SetRecordingTime(*when);
+      }
     }
     if (opened == QUORVEX_E_NMEA_LOCKED) {
       return Fail(ExitStatus::kOutputFailed,
@@ -263,9 +271,9 @@ int Run(const DecodeOptions& options) {
                       "nothing was decoded");
     }
     if (FAILED(opened)) {
-      return Fail(ExitStatus::kOutputFailed,
-                  "--nmea " + options.nmea->string() +
-                      ": the decoder cannot write it (hr=" + Hex(opened) + ")");
+      return Fail(ExitStatus::kOutputFailed, "--nmea " + options.nmea->string() +
+                                                 ": the decoder cannot write it (" +
+                                                 ReasonOf(opened) + ")");
     }
   }
   NmeaNetwork network;
@@ -282,7 +290,8 @@ int Run(const DecodeOptions& options) {
     // Sentences on the network are dated as those in a file would be.
     ComPtr<IQuorvexNmea> nmea;
     if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) {
-      if (const auto when = RecordingTime(options.media)) nmea->SetRecordingTime(*when);
+      if (const auto when = RecordingUtcSeconds(media.file); media.file)
+        nmea->SetRecordingTime(when);
     }
   }
   IQuorvex& control = *decoder.control.Get();
@@ -292,23 +301,24 @@ int Run(const DecodeOptions& options) {
   DecodeSettings settings;
   settings.realtime = options.realtime;
   settings.showProgress = ::isatty(STDERR_FILENO) == 1;
-  settings.statedSeconds = StatedWavSeconds(options.media);
+  settings.streamFd = media.stream.Get();
+  if (media.file) settings.statedSeconds = StatedWavSeconds(*media.file);
   std::vector<TelemetryFrame> frames;
   settings.onElementMessage = [&](const GstStructure* s) {
     if (auto frame = FrameFromMessage(s)) frames.push_back(*frame);
     if (const char* sentences = gst_structure_get_string(s, "nmea"); networked && sentences)
       network.Send(sentences);
   };
-  const DecodeOutcome outcome =
-      DecodeMediaFile(fs::absolute(options.media), decoder.element.get(), settings);
+  const DecodeOutcome outcome = DecodeMediaFile(media.file ? fs::absolute(*media.file) : fs::path(),
+                                                decoder.element.get(), settings);
   // The element holds the filter; the state stays readable through IQuorvex.
   decoder.element.reset();
   if (outcome.status != ExitStatus::kOk) {
-    return Fail(outcome.status, options.media.string() + ": " + outcome.error);
+    return Fail(outcome.status, media.name + ": " + outcome.error);
   }
   if (outcome.endedEarly) {
     std::fprintf(stderr, "quorvex-decode: %s ended early (%s); decoded what was there\n",
-                 options.media.c_str(), outcome.endedEarlyReason.c_str());
+                 media.name.c_str(), outcome.endedEarlyReason.c_str());
   }
 
   if (options.launch) {
@@ -316,10 +326,20 @@ int Run(const DecodeOptions& options) {
                           options.launch->altitude);
   }
   int status = WriteOutputs(options, control);
-  if (const int framesStatus = WriteFrameOutputs(options, frames); status == 0)
+  if (options.nmea) {
+    // Written while decoding; a full disk shows only now.
+    ComPtr<IQuorvexNmea> nmea;
+    HRESULT written = S_OK;
+    if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) nmea->GetNmeaFile(nullptr, &written);
+    if (FAILED(written)) {
+      status = Fail(ExitStatus::kOutputFailed, "--nmea " + options.nmea->string() +
+                                                   ": cannot be written: " + ReasonOf(written));
+    }
+  }
+  if (const int framesStatus = WriteFrameOutputs(options, media.file, frames); status == 0)
     status = framesStatus;
   const std::string text =
-      options.json ? report::Json(control) : report::Summary(control, options.media.string());
+      options.json ? report::Json(control) : report::Summary(control, media.name);
   std::fputs(text.c_str(), stdout);
   return status;
 }

@@ -118,6 +118,7 @@ class Decode {
   GstElement* filter_;
   DecodeSettings settings_;
   ElementPtr pipeline_;
+  ElementPtr reader_;  // only for a stream
   ElementPtr source_;
   ElementPtr queue_;
   ElementPtr convert_;
@@ -235,8 +236,9 @@ void Decode::Post(const char* name) {
 }
 
 bool Decode::BuildPipeline(const std::filesystem::path& media) {
+  const bool stream = settings_.streamFd >= 0;
   pipeline_ = MakeElement("pipeline");
-  source_ = MakeElement("uridecodebin");
+  source_ = MakeElement(stream ? "decodebin" : "uridecodebin");
   queue_ = MakeElement("queue");
   convert_ = MakeElement("audioconvert");
   capsFilter_ = MakeElement("capsfilter");
@@ -246,15 +248,25 @@ bool Decode::BuildPipeline(const std::filesystem::path& media) {
   gst_util_set_object_arg(G_OBJECT(convert_.get()), "dithering", "none");
   gst_util_set_object_arg(G_OBJECT(convert_.get()), "noise-shaping", "none");
 
-  GError* error = nullptr;
-  const std::string uri = TakeString(gst_filename_to_uri(media.c_str(), &error));
-  GErrorPtr owned(error);
-  if (uri.empty()) return false;
-  g_object_set(source_.get(), "uri", uri.c_str(), nullptr);
+  if (stream) {
+    // A pipe cannot be opened again by name, and its bytes can be read only
+    // once: the decoder reads the descriptor that was checked.
+    reader_ = MakeElement("fdsrc");
+    if (!reader_) return false;
+    g_object_set(reader_.get(), "fd", settings_.streamFd, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline_.get()), reader_.get(), source_.get(), nullptr);
+    if (!gst_element_link(reader_.get(), source_.get())) return false;
+  } else {
+    GError* error = nullptr;
+    const std::string uri = TakeString(gst_filename_to_uri(media.c_str(), &error));
+    GErrorPtr owned(error);
+    if (uri.empty()) return false;
+    g_object_set(source_.get(), "uri", uri.c_str(), nullptr);
+    gst_bin_add(GST_BIN(pipeline_.get()), source_.get());
+  }
   g_signal_connect(source_.get(), "autoplug-select", G_CALLBACK(&Decode::OnAutoplugSelect), this);
   g_signal_connect(source_.get(), "pad-added", G_CALLBACK(&Decode::OnPadAdded), this);
   g_signal_connect(source_.get(), "no-more-pads", G_CALLBACK(&Decode::OnNoMorePads), this);
-  gst_bin_add(GST_BIN(pipeline_.get()), source_.get());
 
   PadPtr convertSink(gst_element_get_static_pad(convert_.get(), "sink"));
   gst_pad_add_probe(convertSink.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &Decode::OnAudioCaps,

@@ -17,6 +17,9 @@ struct DecodeSettings {
   std::optional<double> statedSeconds;
   // Every element message from the pipeline, on the thread that runs it.
   std::function<void(const GstStructure*)> onElementMessage;
+  // A pipe or standard input to decode as a stream instead of the file;
+  // it stays the caller's.
+  int streamFd = -1;
 };
 
 struct DecodeOutcome {

@@ -26,6 +26,10 @@ Options:
                          (default norm)
   --channel left|right   the channel of two-channel audio that carries the
                          telemetry (default right)
+  --demodulator seed|robust
+                         seed (default): the receiver recordings have always
+                         been decoded with; robust: also decodes noisy, off-rate,
+                         humming and lossily recorded telemetry
   --launch LON,LAT,ALT   launch site in degrees east, degrees north and metres,
                          applied after decoding and before any output
   --csv FILE             write the packet history as CSV (the viewer's Export
@@ -55,6 +59,12 @@ Options:
   --realtime             decode at playback speed
   -h, --help             print this text
 
+MEDIA_FILE may be "-" for standard input, or a named pipe: both are decoded
+as the data streams in. Outputs follow symbolic links to the file they name;
+devices and pipes (/dev/null, a terminal) are written in place, other files
+replaced in one step. An output that is the recording itself or another
+output of the same run is refused.
+
 A progress bar is shown on stderr when stderr is a terminal. A file that ends
 before its stated length (a recording cut short) is decoded as far as it goes
 and reported as ended early; that is not an error.
@@ -63,10 +73,12 @@ Exit status:
   0  decoded (possibly ended early)
   1  the decoder cannot be created (not registered, or --library unusable)
   2  usage error
-  3  MEDIA_FILE is missing, unreadable or not a media file
+  3  MEDIA_FILE is missing, unreadable or not a media file, or nothing
+     arrives on the stream
   4  MEDIA_FILE has no audio stream
   5  the decoder filter refuses the file's audio
-  6  an output file cannot be written, or the --nmea file is locked
+  6  an output file cannot be written, is MEDIA_FILE or another output, or
+     the --nmea file is locked
 )";
 
 namespace {
@@ -199,6 +211,11 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       } else {
         return UsageError{"--channel must be left or right, not '" + std::string(value) + "'"};
       }
+    } else if (name == "--demodulator") {
+      if (value != "seed" && value != "robust") {
+        return UsageError{"--demodulator must be seed or robust, not '" + std::string(value) + "'"};
+      }
+      options.robust = value == "robust";
     } else if (name == "--launch") {
       options.launch = ParseLaunchSite(value);
       if (!options.launch) {

@@ -17,6 +17,7 @@ struct DecodeOptions {
   std::optional<std::filesystem::path> library;
   int slotRate = 4777;
   int audioChannel = 1;  // 0 left, 1 right
+  bool robust = false;   // --demodulator robust
   std::optional<LaunchSite> launch;
   std::optional<std::filesystem::path> csv;
   std::optional<std::filesystem::path> kml;

@@ -30,7 +30,9 @@ void PrintHelp() {
   std::cout <<
       R"(Usage: quorvex-encode (--synthetic SECONDS | --log FLIGHT.csv) [--sample-rate HZ]
                       [--rate slow|norm|fast] [--stereo left|right] [--other tone|silence]
-                      [--inverted] [--amplitude A] [--snr DB] [--seed N] -o OUT.wav
+                      [--inverted] [--amplitude A] [--snr DB] [--seed N]
+                      [--clock-error PERCENT] [--untrimmed] [--hum HZ:AMPLITUDE]
+                      [--dc N] -o OUT.wav
 
 Writes an aircraft's telemetry audio as a 16-bit PCM WAV file. Every frame is
 sent as a lead-in tone (one cycle per two slots), the 16-slot sync word 0xCCCC
@@ -69,6 +71,15 @@ Options:
                          clipped to 16 bits after the noise is added.
   --seed N               seed of the noise, 0..18446744073709551615 (default 1);
                          the same seed and settings give the same file
+  --clock-error PERCENT  the transmitter's clock this many percent fast
+                         (negative: slow), -10..10; the lead-in, sync word and
+                         data all run at the wrong rate
+  --untrimmed            send lead-in, sync word and data on one unbroken slot
+                         grid, as a real transmitter does; by default the sync
+                         word is shifted to where the receiver reads best
+  --hum HZ:AMPLITUDE     add mains hum: a sine of HZ with the peak AMPLITUDE
+                         (a fraction of full scale, as --amplitude), e.g. 50:0.33
+  --dc N                 add a constant offset of N sample units (-32767..32767)
   -o OUT.wav             the file to write (required)
   -h, --help             print this text
 
@@ -120,10 +131,11 @@ struct Arguments {
 
 Arguments ParseArguments(const std::vector<std::string_view>& args) {
   static const std::map<std::string_view, bool> kTakesValue = {
-      {"--synthetic", true}, {"--log", true},       {"--sample-rate", true},
-      {"--rate", true},      {"--stereo", true},    {"--other", true},
-      {"--inverted", false}, {"--amplitude", true}, {"--snr", true},
-      {"--seed", true},      {"-o", true}};
+      {"--synthetic", true},  {"--log", true},       {"--sample-rate", true},
+      {"--rate", true},       {"--stereo", true},    {"--other", true},
+      {"--inverted", false},  {"--amplitude", true}, {"--snr", true},
+      {"--seed", true},       {"-o", true},          {"--clock-error", true},
+      {"--untrimmed", false}, {"--hum", true},       {"--dc", true}};
   std::map<std::string_view, std::string_view> given;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string_view name = args[i];
@@ -203,6 +215,26 @@ Arguments ParseArguments(const std::vector<std::string_view>& args) {
     if (!(s.amplitude > 0 && s.amplitude <= 1)) throw UsageError("--amplitude must be 0 < A <= 1");
   }
   if (given.contains("--snr")) s.snrDb = ParseNumber<double>("--snr", given["--snr"]);
+  if (given.contains("--clock-error")) {
+    s.link.clockErrorPercent = ParseNumber<double>("--clock-error", given["--clock-error"]);
+    if (std::fabs(s.link.clockErrorPercent) > 10) throw UsageError("--clock-error must be -10..10");
+  }
+  s.link.untrimmed = given.contains("--untrimmed");
+  if (given.contains("--hum")) {
+    const std::string_view hum = given["--hum"];
+    const auto colon = hum.find(':');
+    if (colon == std::string_view::npos) throw UsageError("--hum needs HZ:AMPLITUDE, e.g. 50:0.33");
+    s.humHz = ParseNumber<double>("--hum", hum.substr(0, colon));
+    s.humAmplitude = ParseNumber<double>("--hum", hum.substr(colon + 1));
+    if (s.humHz < 0 || s.humHz > s.link.sampleRate / 2.0 || s.humAmplitude < 0 ||
+        s.humAmplitude > 1) {
+      throw UsageError("--hum: HZ must be 0..half the sample rate and AMPLITUDE 0..1");
+    }
+  }
+  if (given.contains("--dc")) {
+    s.dc = ParseNumber<double>("--dc", given["--dc"]);
+    if (std::fabs(s.dc) > 32767) throw UsageError("--dc must be -32767..32767");
+  }
   if (given.contains("--seed")) s.seed = ParseNumber<std::uint64_t>("--seed", given["--seed"]);
   return a;
 }

@@ -18,10 +18,11 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "-u") == 0) {
       unregister = true;
     } else if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-      std::printf("Usage: regsvr [-u] LIBRARY\n"
-                  "Registers the component server LIBRARY for the current user in\n"
-                  "%s (-u removes it again).\n",
-                  com_registry::RegistryFile().c_str());
+      std::printf(
+          "Usage: regsvr [-u] LIBRARY\n"
+          "Registers the component server LIBRARY for the current user in\n"
+          "%s (-u removes it again).\n",
+          com_registry::RegistryFile().c_str());
       return 0;
     } else if (!library) {
       library = argv[i];
@@ -51,6 +52,11 @@ int main(int argc, char** argv) {
   if (FAILED(hr)) {
     std::fprintf(stderr, "regsvr: %s in %s failed (0x%08x)\n", entry, library,
                  static_cast<unsigned>(hr));
+    // The library's own registry code cannot tell us why; the usual reason
+    // is the registry file, which we can judge from here.
+    if (const std::string problem = com_registry::WriteProblem(); !problem.empty()) {
+      std::fprintf(stderr, "regsvr: component registry %s\n", problem.c_str());
+    }
     return 5;
   }
   std::printf("%s in %s succeeded.\n", entry, path.c_str());

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "common/gpx_writer.h"
 #include "common/history_csv.h"
 #include "common/history_frames.h"
+#include "platform/file/atomic_file.h"
 
 void ExportHistory(const ComPtr<IQuorvex>& decoder, ui::IUiService& ui, QWidget* owner) {
   if (!decoder) return;
@@ -39,11 +39,9 @@ void ExportGpx(const ComPtr<IQuorvex>& decoder, std::int64_t recordingUtcSeconds
   const auto chosen = ui.GetSaveFileName(owner, kGpxFileName, QStringLiteral("gpx"), kGpxFilter);
   if (!chosen || chosen->isEmpty()) return;
   const std::filesystem::path path(chosen->toStdU16String());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out << document;
-  if (out) out.close();
-  if (!out) {
-    ui.MessageBox(owner, QStringLiteral("Could not save .gpx file ") + *chosen,
+  std::string why;
+  if (!ReplaceFileContents(path, document, &why)) {
+    ui.MessageBox(owner, QStringLiteral("Could not save .gpx file: ") + QString::fromStdString(why),
                   QStringLiteral("VistaroViewer"), ui::MessageIcon::kError);
   }
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -217,7 +218,12 @@ void EarthLink::OnExportKmlFile() {
   if (!chosen || chosen->isEmpty()) return;
   const ComBstr path{chosen->toStdU16String()};
   if (const HRESULT hr = decoder->WriteTrackKml(path.Get()); FAILED(hr)) {
-    ShowMessage(u"VistaroViewer", ui::MessageIcon::kError, "Could not save .kml file (0x%x)",
+    // The file and the system's reason, after the box's usual text.
+    std::u16string text = u"VistaroViewer\n" + chosen->toStdU16String();
+    if (const int code = ErrnoFromHresult(hr)) {
+      text += u": " + QString::fromLocal8Bit(std::strerror(code)).toStdU16String();
+    }
+    ShowMessage(text, ui::MessageIcon::kError, "Could not save .kml file (0x%x)",
                 static_cast<unsigned>(hr));
   }
 }

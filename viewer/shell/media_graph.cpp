@@ -204,7 +204,13 @@ HRESULT MediaGraph::PlayStoredFile() {
     messages_.ShowMessage(videoArea_, note, kCaption, MessageIcon::kError);
 
   HRESULT hr = graphBuilder_->RenderFile(filePath_.c_str(), nullptr);
-  if (FAILED(hr)) ShowGraphMessage("Failed to render file! hr=0x%x", hr);
+  if (FAILED(hr)) {
+    // The code alone does not say which recording would not open.
+    char text[64];
+    std::snprintf(text, sizeof text, "Failed to render file! hr=0x%x", static_cast<unsigned>(hr));
+    messages_.ShowMessage(videoArea_, Utf8ToUtf16(text) + u"\n" + filePath_, kCaption,
+                          MessageIcon::kError);
+  }
 
   SpliceDecoder();
 

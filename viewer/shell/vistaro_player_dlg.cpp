@@ -37,19 +37,14 @@ QString FormatCode(const char* format, HRESULT code) {
   return QString::fromLatin1(text);
 }
 
+// Empty when the private folder cannot be used: the map files are then
+// written nowhere rather than somewhere others can read or plant links.
 std::u16string DefaultKmlFolder() {
-  if (const auto folder = PrivateTempFolder()) {
-    std::u16string path = folder->u16string();
-    if (path.empty() || path.back() != u'/') path += u'/';
-    return path;
-  }
-  // Without a usable temporary folder the files go to the root of the
-  // system drive, where writing usually fails and each write is skipped.
-#ifdef _WIN32
-  return u"C:\\";
-#else
-  return u"/";
-#endif
+  const auto folder = PrivateTempFolder();
+  if (!folder) return {};
+  std::u16string path = folder->u16string();
+  if (path.empty() || path.back() != u'/') path += u'/';
+  return path;
 }
 
 // The plane icons: beside an installed program, else in the source tree
@@ -88,6 +83,7 @@ CVistaroPlayerDlg::CVistaroPlayerDlg(ui::IUiService& ui, Options options)
       options_(std::move(options)),
       kmlFolder_(DefaultKmlFolder()),
       rateStore_(options_.settingsPath),
+      robustStore_(options_.settingsPath),
       graphMessages_(std::make_unique<GraphMessages>(*this)),
       uplink_(ui, this),
       positional_(ui, this),
@@ -146,6 +142,13 @@ bool CVistaroPlayerDlg::OnInitDialog() {
 
   savedClientRect_ = rect();
   if (QWidget* load = GetDlgItem(IDC_LOAD)) load->setFocus();
+
+  if (std::string why; kmlFolder_.empty() && !PrivateTempFolder(&why)) {
+    ShowMessage(QStringLiteral("The private folder for the map and NMEA files cannot be used:\n") +
+                    QString::fromStdString(why) +
+                    QStringLiteral("\nNo KML or NMEA file is written; everything else works."),
+                QStringLiteral("VistaroViewer"), ui::MessageIcon::kWarning);
+  }
   return true;
 }
 
@@ -156,8 +159,15 @@ void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
   gpx->setEnabled(static_cast<bool>(Decoder()));
   menu.addSeparator();
   QAction* about = menu.addAction(QStringLiteral("&About VistaroPlayer..."));
-  QAction* chosen = menu.exec(event->globalPos());
+  QAction* robust = menu.addAction(QStringLiteral("&Robust decoding"));
+  robust->setCheckable(true);
+  robust->setChecked(robustStore_.Read());
+  const QAction* chosen = menu.exec(event->globalPos());
   if (chosen == about) OnSysCommand(IDM_ABOUTBOX);
+  if (chosen == robust) {
+    robustStore_.Write(robust->isChecked());
+    ApplyRobustDecoding(graph_->DecoderFilter(), robust->isChecked());
+  }
   if (chosen == gpx) {
     // Fixes carry no date: a file's is near its modification time, live
     // audio's is today.
@@ -323,9 +333,13 @@ void CVistaroPlayerDlg::ApplyTelemetryRate() {
   const int index = GetCurSel(IDC_TELEMETRY_RATE);
   if (index >= 0 && index <= 2) quorvex->SetBitRate(kTelemetryRates[index]);
   rateStore_.Write(static_cast<std::uint32_t>(index));
+  // Here because every new decoder passes through: a file, a capture.
+  ApplyRobustDecoding(quorvex.Get(), robustStore_.Read());
 }
 
 std::u16string CVistaroPlayerDlg::KmlPath(std::u16string_view name) {
+  // A bare name would land in the working folder.
+  if (kmlFolder_.empty()) return {};
   return kmlFolder_ + std::u16string(name);
 }
 

@@ -17,6 +17,7 @@
 #include "viewer/maps/icon_server.h"
 #include "viewer/maps/refresh_cycle.h"
 #include "viewer/shell/media_graph.h"
+#include "viewer/shell/robust_decoding.h"
 #include "viewer/shell/telemetry_rate_store.h"
 #include "viewer/shell/video_area.h"
 
@@ -124,6 +125,7 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   std::u16string kmlFolder_;
   QString mediaPath_;  // the file playing, empty for live audio
   TelemetryRateStore rateStore_;
+  RobustDecodingStore robustStore_;
   std::unique_ptr<GraphMessages> graphMessages_;
   VideoAreaWidget* videoArea_ = nullptr;  // owned by the dialog as a child
   std::unique_ptr<MediaGraph> graph_;

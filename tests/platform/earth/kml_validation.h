@@ -1,6 +1,6 @@
 #pragma once
 
-#include <regex>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -66,10 +66,13 @@ inline std::vector<std::string> KmlProblems(const std::string& document) {
 
   // The library writes children in the schema's order.
   auto startTags = [](const std::string& xml) {
-    static const std::regex tag("<([A-Za-z][A-Za-z0-9:]*)");
+    auto nameChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == ':'; };
     std::vector<std::string> tags;
-    for (std::sregex_iterator it(xml.begin(), xml.end(), tag), end; it != end; ++it) {
-      tags.push_back((*it)[1]);
+    for (auto at = xml.find('<'); at != std::string::npos; at = xml.find('<', at + 1)) {
+      if (at + 1 >= xml.size() || !std::isalpha(static_cast<unsigned char>(xml[at + 1]))) continue;
+      auto end = at + 1;
+      while (end < xml.size() && nameChar(xml[end])) ++end;
+      tags.push_back(xml.substr(at + 1, end - at - 1));
     }
     return tags;
   };

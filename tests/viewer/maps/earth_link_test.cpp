@@ -303,8 +303,10 @@ TEST_F(EarthLinkCalls, ExportKmlFileAsksForAPathAndReportsAFailedWrite) {
   Link().OnExportKmlFile();
   ASSERT_EQ(host_.ui.messages.size(), 1u);
   const auto& box = host_.ui.messages[0];
-  EXPECT_EQ(box.text, "VistaroViewer");
-  EXPECT_EQ(box.caption, "Could not save .kml file (0x80004005)");
+  EXPECT_EQ(box.text, QString::fromStdU16String(u"VistaroViewer\n" +
+                                                (scratch_ / "no/folder.kml").u16string() +
+                                                u": No such file or directory"));
+  EXPECT_EQ(box.caption, "Could not save .kml file (0x80070002)");
   EXPECT_EQ(box.icon, ui::MessageIcon::kError);
   EXPECT_EQ(box.owner, host_.MainWindow());
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <thread>
 
+#include "common/iquorvex_demodulator.h"
 #include "common/user_folder.h"
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/testing/recording_ui_service.h"
@@ -145,6 +147,26 @@ TEST_F(MainDialogTest, StartsIdleWithTheTemplatesLayoutAndDefaults) {
   EXPECT_TRUE(services_.Script().Calls().empty());
 }
 
+// A folder planted where the private one belongs is refused: the user is
+// told once, with the path and the reason, and no map file goes anywhere.
+TEST_F(MainDialogTest, UnusablePrivateFolderIsReportedOnceAndNothingIsWritten) {
+  const fs::path temp = media::Folder() / "planted-tmp";
+  fs::create_directories(temp);
+  const fs::path folder = temp / ("vistaroplayer-" + std::to_string(::geteuid()));
+  fs::remove(folder);
+  fs::create_directory_symlink("/", folder);
+  const QByteArray previous = qgetenv("TMPDIR");
+  qputenv("TMPDIR", QByteArray::fromStdString(temp.string()));
+  auto dialog = MakeDialog();
+  qputenv("TMPDIR", previous);
+  if (previous.isNull()) qunsetenv("TMPDIR");
+
+  ASSERT_EQ(boxes_.messages.size(), 1u);
+  EXPECT_TRUE(boxes_.messages[0].text.contains(QString::fromStdString(folder.string())));
+  EXPECT_TRUE(boxes_.messages[0].text.contains(QStringLiteral("symbolic link")));
+  EXPECT_EQ(dialog->KmlPath(u"planePos.kml"), u"");
+}
+
 // The rate reaches a new decoder once its graph runs, so these play in
 // real time: a file played at full speed could be over before it arrives.
 
@@ -166,6 +188,24 @@ TEST_F(MainDialogTest, StoredRateIsSelectedAndSentToEachNewDecoder) {
     EXPECT_EQ(dialog->GetDlgItemText(IDC_BAD_PACKETS), QStringLiteral("0")) << load;
   }
   EXPECT_EQ(StoredRate().toUInt(), 2u);
+}
+
+TEST_F(MainDialogTest, StoredRobustDecodingReachesEachNewDecoder) {
+  const media::File file = FastRateWav();
+  for (const bool robust : {false, true}) {
+    SetUp();
+    QSettings(settingsPath_, QSettings::IniFormat)
+        .setValue(QStringLiteral("RobustDecoding"), robust);
+    auto dialog = MakeDialog();
+    boxes_.fileAnswers.push_back(Path(file.path));
+    dialog->Click(IDC_LOAD);
+    ComPtr<IQuorvexDemodulator> choice;
+    ASSERT_EQ(dialog->Decoder().As(IID_IQuorvexDemodulator, choice), S_OK);
+    int demodulator = -1;
+    choice->GetDemodulator(&demodulator);
+    EXPECT_EQ(demodulator, robust ? kQuorvexDemodulatorRobust : kQuorvexDemodulatorSeed);
+    ASSERT_TRUE(PlayToEnd(*dialog));
+  }
 }
 
 TEST_F(MainDialogTest, OutOfRangeOrMissingRatesSelectNothingAndStoreMinusOne) {
