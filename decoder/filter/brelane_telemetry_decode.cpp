@@ -110,7 +110,7 @@ HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* out
 }
 
 void BrelaneTelemetryDecode::PostFrames(IMediaSample* input) {
-  GstElement* element = AcquireElement();
+  GstElement* element = RunningElement();
   if (!element) return;
   REFERENCE_TIME start = 0, stop = 0;
   const bool timed = SUCCEEDED(input->GetTime(&start, &stop)) && sampleRate_ > 0;
