@@ -28,6 +28,8 @@ packages=(
   gpsbabel gpsd gpsd-clients
   # The reference KML 2.2 library reads every KML document we write.
   libkml-dev
+  # The GPX files we write are checked against the GPX 1.1 schema.
+  libxml2-utils
 )
 
 missing=()

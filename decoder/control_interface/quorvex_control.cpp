@@ -61,13 +61,48 @@ void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
   timelineSlack_ = std::max<std::int64_t>(1, rate / 50);
 }
 
+std::int32_t CQuorvexControl::SlotRate() const {
+  std::lock_guard guard(lock_);
+  return engine_.SlotRate();
+}
+
+CQuorvexControl::DecodedFrame CQuorvexControl::FrameAt(std::int32_t key,
+                                                       std::size_t sampleFrame) const {
+  DecodedFrame frame;
+  frame.key = key;
+  frame.sampleFrame = sampleFrame;
+  if (const auto p = engine_.PositionHistory().find(key); p != engine_.PositionHistory().end()) {
+    frame.type = kFramePosition;
+    frame.position = p->second;
+    const PositionRecord& site = engine_.LaunchSite();
+    frame.launchSiteKnown = engine_.LaunchSiteValid();
+    // Only the latest fix has its sentences at hand, and a buffer that
+    // stores two fixes between samples does not happen at any slot rate.
+    if (key == engine_.NextKey() - 1)
+      frame.nmea = engine_.LatestSentences().rmc + engine_.LatestSentences().gga;
+    frame.altitudeAboveLaunch =
+        Metres(static_cast<std::int64_t>(p->second.altitude) - site.altitude);
+    frame.distance = CDecodeEngineWithComms::Distance(p->second, site);
+  } else if (const auto u = engine_.UplinkHistory().find(key); u != engine_.UplinkHistory().end()) {
+    frame.type = kFrameUplink;
+    frame.uplink = u->second;
+  } else if (const auto b = engine_.BatteryHistory().find(key);
+             b != engine_.BatteryHistory().end()) {
+    frame.type = kFrameBattery;
+    frame.battery = b->second;
+  }
+  return frame;
+}
+
 void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* output,
                                     std::size_t values, int channels,
-                                    std::optional<std::int64_t> firstFrame) {
+                                    std::optional<std::int64_t> firstFrame,
+                                    std::vector<DecodedFrame>* decoded) {
   if (channels < 1) return;
   const auto stride = static_cast<std::size_t>(channels);
   const std::size_t offset = channels == 2 ? static_cast<std::size_t>(AudioChannel()) : 0;
   const std::size_t whole = values - values % stride;
+  const double gain = PassThroughGain();
   std::lock_guard guard(lock_);
   // Decoding resumes on the very frame where it stopped, so the demodulator
   // sees the recording as one unbroken stream however the pilot seeks.
@@ -84,6 +119,7 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
     decodeFrom = static_cast<std::size_t>(behind) * stride;
     decodedUpTo_ = std::max(decodedUpTo_, position + frames);
   }
+  std::int32_t stored = engine_.NextKey();
   const bool robust = demodulator_.load(std::memory_order_relaxed) == kQuorvexDemodulatorRobust;
   for (std::size_t i = 0; i < whole; i += stride) {
     // Read before writing: output may alias input.
@@ -95,10 +131,14 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
       }
     }
     for (std::size_t k = i; k < i + stride; ++k)
-      output[k] = static_cast<std::int16_t>(input[k] * kPassThroughGain);
+      output[k] = static_cast<std::int16_t>(input[k] * gain);
+    // Every stored frame takes the next key, so a new key is a new frame.
+    if (decoded && engine_.NextKey() != stored) {
+      for (; stored != engine_.NextKey(); ++stored) decoded->push_back(FrameAt(stored, i / stride));
+    }
   }
   for (std::size_t k = whole; k < values; ++k)
-    output[k] = static_cast<std::int16_t>(input[k] * kPassThroughGain);
+    output[k] = static_cast<std::int16_t>(input[k] * gain);
 }
 
 HRESULT CQuorvexControl::SetSerialPort(BSTR portName) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "common/iquorvex.h"
 #include "common/iquorvex_demodulator.h"
@@ -30,6 +32,23 @@ class CQuorvexControl : public IQuorvex,
  public:
   static constexpr double kPassThroughGain = 0.05;
 
+  // One frame as it was stored, for whoever reports frames as they come.
+  struct DecodedFrame {
+    FrameType type = kFramePosition;
+    std::int32_t key = 0;
+    // The sample frame of the buffer whose sample completed the frame.
+    std::size_t sampleFrame = 0;
+    PositionRecord position{};  // with type kFramePosition
+    UplinkRecord uplink{};      // with type kFrameUplink
+    BatteryRecord battery{};    // with type kFrameBattery
+    // Against the launch site as it stood once the fix was stored, when
+    // there was one.
+    std::string nmea;  // its RMC and GGA sentences, with type kFramePosition
+    bool launchSiteKnown = false;
+    float altitudeAboveLaunch = 0;
+    float distance = 0;
+  };
+
   explicit CQuorvexControl(const std::optional<std::filesystem::path>& nmeaPath =
                                CDecodeEngineWithComms::DefaultNmeaPath());
   CQuorvexControl(const CQuorvexControl&) = delete;
@@ -42,15 +61,21 @@ class CQuorvexControl : public IQuorvex,
   // toward zero), so the pilot hears the audio faint; the decode channel of
   // every whole sample frame goes to the demodulator. A trailing incomplete
   // frame is passed on but not decoded. `output` may equal `input`.
+  // Every frame stored meanwhile is appended to `decoded` when given.
   // `firstFrame` places the buffer's first sample frame in a recording, when
   // its time stamp says where; with the recording timeline on, the frames
   // before the furthest point decoded so far are passed on undecoded.
   void ProcessBuffer(const std::int16_t* input, std::int16_t* output, std::size_t values,
-                     int channels, std::optional<std::int64_t> firstFrame = std::nullopt);
+                     int channels, std::optional<std::int64_t> firstFrame = std::nullopt,
+                     std::vector<DecodedFrame>* decoded = nullptr);
   // The audio has ended: frames whose end was still awaited are read as
   // far as they go.
   void FinishStream();
   int AudioChannel() const { return audioChannel_.load(std::memory_order_relaxed); }
+  // The gain of the audio passed on: 0.05 unless set, 1 passes it unchanged.
+  void SetPassThroughGain(double gain) { gain_.store(gain, std::memory_order_relaxed); }
+  double PassThroughGain() const { return gain_.load(std::memory_order_relaxed); }
+  std::int32_t SlotRate() const;
 
   // IQuorvex
   HRESULT STDMETHODCALLTYPE SetSerialPort(BSTR portName) override;
@@ -110,6 +135,9 @@ class CQuorvexControl : public IQuorvex,
                     float* altitude, float* altitudeAboveLaunch, float* distance,
                     int* numSats) const;
 
+  // The frame stored under `key`, which the engine has just stored.
+  DecodedFrame FrameAt(std::int32_t key, std::size_t sampleFrame) const;
+
   struct RobustSink final : IFrameSink {
     explicit RobustSink(CDecodeEngineWithComms& e) : engine(e) {}
     void OnFrame(std::span<const std::uint8_t> frame) override { engine.AcceptFrame(frame.data()); }
@@ -123,6 +151,7 @@ class CQuorvexControl : public IQuorvex,
   CRobustDemodulator robust_{robustSink_};
   std::atomic<int> demodulator_{kQuorvexDemodulatorSeed};
   std::atomic<int> audioChannel_{1};
+  std::atomic<double> gain_{kPassThroughGain};
   bool recordingTimeline_ = false;
   // One past the last sample frame of the recording decoded so far.
   std::int64_t decodedUpTo_ = 0;

@@ -1,7 +1,10 @@
 #include "decoder/filter/brelane_telemetry_decode.h"
 
+#include <gst/base/gstbasetransform.h>
+
 #include <new>
 
+#include "decoder/filter/quorvex_element.h"
 #include "decoder/filter/quorvex_library.h"
 
 BrelaneTelemetryDecode::BrelaneTelemetryDecode(IUnknown* outer)
@@ -89,6 +92,8 @@ HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* out
   const auto values = static_cast<std::size_t>(input->GetActualDataLength()) / 2;
   const auto bytes = static_cast<LONG>(values * 2);
   if (bytes > output->GetSize()) return VFW_E_BUFFER_OVERFLOW;
+  const bool post = PostMessages();
+  decoded_.clear();
   // The time stamp places the buffer in the recording, to the nearest
   // sample frame.
   std::optional<std::int64_t> firstFrame;
@@ -97,8 +102,36 @@ HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* out
   if (SUCCEEDED(input->GetTime(&start, &stop)) && start >= 0 && sampleRate_ > 0)
     firstFrame = (start * sampleRate_ + kUnitsPerSecond / 2) / kUnitsPerSecond;
   ProcessBuffer(reinterpret_cast<const std::int16_t*>(in), reinterpret_cast<std::int16_t*>(out),
-                values, inputChannels_, firstFrame);
+                values, inputChannels_, firstFrame, post ? &decoded_ : nullptr);
+  // Posted outside the decoder's lock: a synchronous bus handler may well
+  // read the decoder through IQuorvex.
+  if (!decoded_.empty()) PostFrames(input);
   return output->SetActualDataLength(bytes);
+}
+
+void BrelaneTelemetryDecode::PostFrames(IMediaSample* input) {
+  GstElement* element = RunningElement();
+  if (!element) return;
+  REFERENCE_TIME start = 0, stop = 0;
+  const bool timed = SUCCEEDED(input->GetTime(&start, &stop)) && sampleRate_ > 0;
+  const GstSegment& segment = GST_BASE_TRANSFORM(element)->segment;
+  for (const DecodedFrame& frame : decoded_) {
+    GstClockTime at = GST_CLOCK_TIME_NONE;
+    // The frame ends with the sample that completed it.
+    if (timed) {
+      at = static_cast<GstClockTime>(start) * 100 +
+           gst_util_uint64_scale(frame.sampleFrame + 1, GST_SECOND,
+                                 static_cast<guint64>(sampleRate_));
+    }
+    const GstClockTime streamTime =
+        timed ? gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, at) : GST_CLOCK_TIME_NONE;
+    const GstClockTime runningTime =
+        timed ? gst_segment_to_running_time(&segment, GST_FORMAT_TIME, at) : GST_CLOCK_TIME_NONE;
+    gst_element_post_message(
+        element, gst_message_new_element(GST_OBJECT(element),
+                                         TelemetryStructure(frame, at, streamTime, runningTime)));
+  }
+  gst_object_unref(element);
 }
 
 HRESULT BrelaneTelemetryDecode::EndOfStream() {

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <atomic>
+#include <vector>
+
 #include "decoder/control_interface/quorvex_control.h"
 #include "platform/filter/transform_filter.h"
 
 // The decoder library's one filter: audio in, the same audio out at 5 %,
 // with one channel of every sample frame fed to the demodulator. IQuorvex
-// reads what it decoded.
+// reads what it decoded; the element that runs it also posts every frame
+// on the bus.
 class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexControl {
  public:
   static constexpr const char* kObjectName = "Quorvex";
@@ -33,6 +37,9 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
   HRESULT Transform(IMediaSample* input, IMediaSample* output) override;
   HRESULT EndOfStream() override;
 
+  void SetPostMessages(bool post) { postMessages_.store(post, std::memory_order_relaxed); }
+  bool PostMessages() const { return postMessages_.load(std::memory_order_relaxed); }
+
  private:
   explicit BrelaneTelemetryDecode(IUnknown* outer);
   ~BrelaneTelemetryDecode() override;
@@ -40,4 +47,8 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
   CMediaType inputMediaType_;
   int inputChannels_ = 0;
   std::int64_t sampleRate_ = 0;
+  std::atomic<bool> postMessages_{true};
+  std::vector<DecodedFrame> decoded_;  // reused by every buffer
+
+  void PostFrames(IMediaSample* input);
 };

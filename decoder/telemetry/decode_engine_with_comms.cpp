@@ -137,8 +137,10 @@ void CDecodeEngineWithComms::OnPosition(PositionRecord record) {
   }
   currentPosition_ = record;
 
-  if (nmeaFile_ || serialSink_->IsOpen()) {
-    const auto [rmc, gga] = sentences_.For(record);
+  {
+    // Formed for every fix: the element posts them for network outputs.
+    latestSentences_ = sentences_.For(record);
+    const auto& [rmc, gga] = latestSentences_;
     if (nmeaFile_ && !nmeaEmptied_) {
       nmeaEmptied_ = true;
       EmptyNmeaFile();

@@ -58,6 +58,8 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   // the NMEA file that failed; nothing more is written to it after that.
   HRESULT NmeaWriteResult() const { return nmeaWriteResult_.load(std::memory_order_relaxed); }
   void SetRecordingTime(std::chrono::sys_seconds instant) { sentences_.SetRecordingTime(instant); }
+  // The RMC and GGA sentences of the latest fix, for the network outputs.
+  const nmea::StreamSentences::Pair& LatestSentences() const { return latestSentences_; }
 
   // Latitude, longitude and altitude only: the satellite field decides
   // whether the automatic capture still happens.
@@ -95,6 +97,7 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   bool nmeaEmptied_ = false;
   std::unique_ptr<std::FILE, FileCloser> nmeaFile_;
   nmea::StreamSentences sentences_;
+  nmea::StreamSentences::Pair latestSentences_;
   std::unique_ptr<CTelemetryComms> serialSink_ = std::make_unique<CTelemetryComms>();
   ComBstr serialPortName_;
   bool serialPortRequested_ = false;

@@ -56,16 +56,6 @@ std::string Finish(std::string body) {
 double Radians(std::int32_t units) { return units / kUnitsPerDegree * kPi / 180.0; }
 
 // The day on which `timeMs` of the day lies nearest `instant`.
-std::chrono::sys_days NearestDay(std::chrono::sys_seconds instant, std::int32_t timeMs) {
-  using namespace std::chrono;
-  const sys_days day = floor<days>(instant);
-  const auto fix = time_point_cast<milliseconds>(day) + milliseconds(timeMs);
-  const auto ahead = (fix - instant).count();
-  if (ahead > kHalfDayMs) return day - days(1);
-  if (ahead < -kHalfDayMs) return day + days(1);
-  return day;
-}
-
 }  // namespace
 
 std::optional<Motion> MotionBetween(const PositionRecord& from, const PositionRecord& to) {
@@ -114,20 +104,11 @@ std::string GgaSentence(const PositionRecord& fix) {
 
 StreamSentences::Pair StreamSentences::For(const PositionRecord& fix) {
   using namespace std::chrono;
-  if (!day_) {
-    const auto anchor = anchor_ ? *anchor_ : floor<seconds>(system_clock::now());
-    day_ = NearestDay(anchor, fix.timeMs);
-  } else if (previous_) {
-    // A jump of more than half a day is midnight passing: forwards as the
-    // flight goes on, backwards when a recording is sought back over it.
-    const std::int64_t step = static_cast<std::int64_t>(fix.timeMs) - previous_->timeMs;
-    if (step < -kHalfDayMs) *day_ += days(1);
-    if (step > kHalfDayMs) *day_ -= days(1);
-  }
+  const sys_time<milliseconds> at{milliseconds(dater_.Date(fix.timeMs))};
   const std::optional<Motion> motion =
       previous_ ? MotionBetween(*previous_, fix) : std::optional<Motion>();
   previous_ = fix;
-  return {RmcSentence(fix, year_month_day(*day_), motion), GgaSentence(fix)};
+  return {RmcSentence(fix, year_month_day(floor<days>(at)), motion), GgaSentence(fix)};
 }
 
 }  // namespace nmea

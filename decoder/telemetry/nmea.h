@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "common/telemetry_frame.h"
 #include "decoder/demodulator/telemetry_records.h"
 
 // NMEA 0183 sentences for one position fix, each ending in its checksum and
@@ -36,7 +37,9 @@ class StreamSentences {
   // dated on the day on which its time of day lies nearest this instant;
   // without one, nearest the moment that fix is written. From then on the
   // date follows the time of day over midnight, either way.
-  void SetRecordingTime(std::chrono::sys_seconds instant) { anchor_ = instant; }
+  void SetRecordingTime(std::chrono::sys_seconds instant) {
+    dater_.SetRecordingTime(instant.time_since_epoch().count());
+  }
 
   struct Pair {
     std::string rmc;
@@ -45,8 +48,7 @@ class StreamSentences {
   Pair For(const PositionRecord& fix);
 
  private:
-  std::optional<std::chrono::sys_seconds> anchor_;
-  std::optional<std::chrono::sys_days> day_;
+  FixDater dater_;
   std::optional<PositionRecord> previous_;
 };
 

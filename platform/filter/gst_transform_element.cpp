@@ -45,12 +45,9 @@ struct TransformElementClass {
   const TransformElementInfo* info;
 };
 
-enum { PROP_0, PROP_FILTER, PROP_SETTING };
+enum { PROP_0, PROP_FILTER, PROP_SETTING, PROP_FIRST_HOSTED };
 
-GstStaticPadTemplate sinkTemplate =
-    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-raw"));
-GstStaticPadTemplate srcTemplate =
-    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-raw"));
+constexpr const char* kAnyAudio = "audio/x-raw";
 
 GstBaseTransformClass* parentClass = nullptr;
 std::mutex typeLock;
@@ -116,22 +113,36 @@ void Finalize(GObject* object) {
 }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
-  const TransformElementSetting* setting = Info(object).setting;
-  if (id != PROP_SETTING || !setting) {
+  if (id == PROP_SETTING) {
+    const TransformElementSetting* setting = Info(object).setting;
+    const char* text = g_value_get_string(value);
+    IUnknown* owner = State(object).owner.Get();
+    if (!owner || !text || !setting->set(owner, text))
+      g_warning("%s: the %s property cannot be set to \"%s\"", GST_ELEMENT_NAME(object),
+                setting->name, text ? text : "(null)");
+    return;
+  }
+  CTransformFilter* filter = State(object).filter;
+  const auto setter = Info(object).setProperty;
+  if (id < PROP_FIRST_HOSTED || !setter) {
     G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     return;
   }
-  const char* text = g_value_get_string(value);
-  IUnknown* owner = State(object).owner.Get();
-  if (!owner || !text || !setting->set(owner, text))
-    g_warning("%s: the %s property cannot be set to \"%s\"", GST_ELEMENT_NAME(object),
-              setting->name, text ? text : "(null)");
+  if (filter) setter(filter, id, value, pspec);
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   if (id == PROP_SETTING && Info(object).setting) {
     IUnknown* owner = State(object).owner.Get();
     g_value_set_string(value, owner ? Info(object).setting->get(owner) : nullptr);
+    return;
+  }
+  if (id >= PROP_FIRST_HOSTED) {
+    CTransformFilter* filter = State(object).filter;
+    if (const auto getter = Info(object).getProperty; getter && filter)
+      getter(filter, id, value, pspec);
+    else if (!getter)
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     return;
   }
   if (id != PROP_FILTER) {
@@ -159,23 +170,48 @@ gboolean Stop(GstBaseTransform* trans) {
   return TRUE;
 }
 
-gboolean SetCaps(GstBaseTransform* trans, GstCaps* incaps, GstCaps* outcaps) {
+// False, with an error message naming the format, when the filter refuses.
+bool ConnectInput(GstBaseTransform* trans, GstCaps* incaps) {
   ElementState& state = State(trans);
-  const TransformElementInfo& info = Info(trans);
-  if (!state.filter) return FALSE;
-
-  if (state.refusedCaps && gst_caps_is_equal(state.refusedCaps.get(), incaps)) return FALSE;
-  HRESULT hr = Guarded([&] { return state.filter->ConnectInput(MediaTypeFromCaps(incaps)); });
+  if (state.refusedCaps && gst_caps_is_equal(state.refusedCaps.get(), incaps)) return false;
+  const HRESULT hr = Guarded([&] { return state.filter->ConnectInput(MediaTypeFromCaps(incaps)); });
   if (FAILED(hr)) {
     state.refusedCaps.reset(gst_caps_ref(incaps));
     GST_ELEMENT_ERROR(
         trans, CORE, NEGOTIATION,
-        ("%s does not accept this audio: %s.", info.longName, DescribeCaps(incaps).c_str()),
+        ("%s does not accept this audio: %s.", Info(trans).longName, DescribeCaps(incaps).c_str()),
         ("input type refused, hr=0x%08x, caps %" GST_PTR_FORMAT, Hex(hr), incaps));
-    return FALSE;
+    return false;
   }
   state.refusedCaps.reset();
-  hr = Guarded([&] {
+  return true;
+}
+
+// The end of the stream lets the filter finish what it holds. Caps outside
+// the template never reach SetCaps (the base class finds no output for
+// them), so the filter is asked here and names what it refuses.
+gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
+  ElementState& state = State(trans);
+  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS && state.filter)
+    Guarded([&] { return state.filter->EndOfStream(); });
+  if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS && state.filter && Info(trans).caps) {
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    const GstCapsPtr templateCaps(gst_pad_get_pad_template_caps(trans->sinkpad));
+    if (!gst_caps_can_intersect(caps, templateCaps.get()) && !ConnectInput(trans, caps)) {
+      gst_event_unref(event);
+      return FALSE;
+    }
+  }
+  return parentClass->sink_event(trans, event);
+}
+
+gboolean SetCaps(GstBaseTransform* trans, GstCaps* incaps, GstCaps* outcaps) {
+  ElementState& state = State(trans);
+  const TransformElementInfo& info = Info(trans);
+  if (!state.filter) return FALSE;
+  if (!ConnectInput(trans, incaps)) return FALSE;
+  const HRESULT hr = Guarded([&] {
     return state.filter->ConnectOutput(MediaTypeFromCaps(outcaps),
                                        [outcaps](const CMediaType& type) {
                                          const GstCapsPtr caps = CapsFromMediaType(type);
@@ -209,6 +245,14 @@ GstCaps* TransformCaps(GstBaseTransform* trans, GstPadDirection direction, GstCa
     result = narrowed;
   }
   return result;
+}
+
+// The templates tell what the filter takes, but the filter is the one to
+// refuse, in words that name the format: raw audio of any kind gets as far
+// as SetCaps.
+gboolean AcceptCaps(GstBaseTransform*, GstPadDirection, GstCaps* caps) {
+  return gst_caps_is_fixed(caps) &&
+         gst_structure_has_name(gst_caps_get_structure(caps, 0), kAnyAudio);
 }
 
 gboolean DecideAllocation(GstBaseTransform* trans, GstQuery* query) {
@@ -319,13 +363,6 @@ GstFlowReturn Transform(GstBaseTransform* trans, GstBuffer* input, GstBuffer* ou
   return GST_FLOW_OK;
 }
 
-gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
-  ElementState& state = State(trans);
-  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS && state.filter)
-    Guarded([&] { return state.filter->EndOfStream(); });
-  return parentClass->sink_event(trans, event);
-}
-
 void ClassInit(gpointer klass, gpointer classData) {
   const auto* info = static_cast<const TransformElementInfo*>(classData);
   static_cast<TransformElementClass*>(klass)->info = info;
@@ -334,6 +371,7 @@ void ClassInit(gpointer klass, gpointer classData) {
   auto* objectClass = G_OBJECT_CLASS(klass);
   objectClass->constructed = Constructed;
   objectClass->finalize = Finalize;
+  objectClass->set_property = SetProperty;
   objectClass->get_property = GetProperty;
   g_object_class_install_property(
       objectClass, PROP_FILTER,
@@ -341,28 +379,33 @@ void ClassInit(gpointer klass, gpointer classData) {
                            "The filter's IUnknown, with a reference the reader must Release",
                            static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
   if (const TransformElementSetting* setting = info->setting) {
-    objectClass->set_property = SetProperty;
     g_object_class_install_property(
         objectClass, PROP_SETTING,
         g_param_spec_string(setting->name, setting->name, setting->blurb, setting->defaultValue,
                             static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
   }
+  if (info->installProperties) info->installProperties(objectClass, PROP_FIRST_HOSTED);
 
   auto* elementClass = GST_ELEMENT_CLASS(klass);
   gst_element_class_set_static_metadata(elementClass, info->longName, info->klass,
                                         info->description, info->author);
-  gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
-  gst_element_class_add_static_pad_template(elementClass, &srcTemplate);
+  // One caps description for both pads: the output is the input, attenuated.
+  GstCapsPtr caps(gst_caps_from_string(info->caps ? info->caps : kAnyAudio));
+  gst_element_class_add_pad_template(
+      elementClass, gst_pad_template_new("sink", GST_PAD_SINK, GST_PAD_ALWAYS, caps.get()));
+  gst_element_class_add_pad_template(
+      elementClass, gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, caps.get()));
 
   auto* transformClass = GST_BASE_TRANSFORM_CLASS(klass);
   transformClass->start = Start;
   transformClass->stop = Stop;
   transformClass->set_caps = SetCaps;
   transformClass->transform_caps = TransformCaps;
+  transformClass->accept_caps = AcceptCaps;
+  transformClass->sink_event = SinkEvent;
   transformClass->decide_allocation = DecideAllocation;
   transformClass->prepare_output_buffer = PrepareOutputBuffer;
   transformClass->transform = Transform;
-  transformClass->sink_event = SinkEvent;
   transformClass->passthrough_on_same_caps = FALSE;
 }
 

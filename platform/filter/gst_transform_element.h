@@ -8,9 +8,10 @@ class CTransformFilter;
 
 // The GStreamer element that hosts one transform filter: a GstBaseTransform
 // whose caps negotiation, allocation and buffers drive the filter's
-// connection, allocator and Receive. Sink and source accept any audio/x-raw,
-// so that the filter itself refuses what it cannot take; a refused input
-// fails negotiation with an error message that names the format.
+// connection, allocator and Receive. The pad templates state what the filter
+// takes (`caps`), yet any audio/x-raw is let through to the filter, so that a
+// refused input fails negotiation with an error message that names the
+// format rather than a bare not-negotiated.
 //
 // The element owns a reference to its filter. An element made by GStreamer
 // (a pipeline description, gst_element_factory_make) creates its filter
@@ -48,6 +49,16 @@ struct TransformElementInfo {
   // offers every format alike.
   const char* preferredInputFormat = nullptr;
   const TransformElementSetting* setting = nullptr;
+  // Caps of both pad templates; null means any audio/x-raw.
+  const char* caps = nullptr;
+  // Properties of the element beyond `propertyName`: `installProperties`
+  // installs them with ids from `firstPropertyId` up, and the accessors see
+  // the filter the element hosts (never null).
+  void (*installProperties)(GObjectClass* klass, guint firstPropertyId) = nullptr;
+  void (*setProperty)(CTransformFilter* filter, guint id, const GValue* value,
+                      GParamSpec* pspec) = nullptr;
+  void (*getProperty)(CTransformFilter* filter, guint id, GValue* value,
+                      GParamSpec* pspec) = nullptr;
 };
 
 // Registers the element type on first use. GTypes stay for the life of the

@@ -47,6 +47,11 @@ ULONG CTransformFilter::NonDelegatingRelease() {
   return CUnknown::NonDelegatingRelease();
 }
 
+GstElement* CTransformFilter::RunningElement() {
+  std::lock_guard lock(elementLock_);
+  return static_cast<GstElement*>(g_weak_ref_get(&element_));
+}
+
 GstElement* CTransformFilter::AcquireElement() {
   std::lock_guard lock(elementLock_);
   if (auto* existing = static_cast<GstElement*>(g_weak_ref_get(&element_))) return existing;

@@ -118,6 +118,9 @@ class CTransformFilter : public CUnknown, public IGstElementHost, public CGstFil
 
   // The element that runs the filter, made now when there is none.
   GstElement* AcquireElement() override;
+  // The element that runs the filter with a reference added, or null: a
+  // filter driven without one (a test, another host) gets none made.
+  GstElement* RunningElement();
 
  private:
   const CLSID clsid_;

@@ -3,6 +3,7 @@
 // so a decode here proves the registered library as well.
 
 #include <gst/gst.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,28 +11,38 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <variant>
 #include <vector>
 
+#include "common/frame_csv_writer.h"
+#include "common/gpx_writer.h"
 #include "common/history_csv.h"
 #include "common/iquorvex.h"
 #include "common/iquorvex_demodulator.h"
 #include "common/iquorvex_nmea.h"
+#include "common/kml_track_writer.h"
+#include "common/subtitle_writer.h"
 #include "platform/com/bstr.h"
 #include "platform/com/co_create.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/component_registry.h"
+#include "platform/file/atomic_file.h"
 #include "platform/filter/element_host.h"
 #include "platform/filter/gst_ptr.h"
 #include "tools/quorvex-decode/exit_status.h"
 #include "tools/quorvex-decode/file_checks.h"
 #include "tools/quorvex-decode/media_decode.h"
+#include "tools/quorvex-decode/nmea_network.h"
 #include "tools/quorvex-decode/options.h"
 #include "tools/quorvex-decode/recording_time.h"
 #include "tools/quorvex-decode/report.h"
+#include "tools/quorvex-decode/subtitle_mux.h"
+#include "tools/quorvex-decode/telemetry_messages.h"
 #include "tools/quorvex-decode/wav_length.h"
 
 namespace {
@@ -129,6 +140,58 @@ int CreateDecoder(const DecodeOptions& options, Decoder& decoder, std::string& e
   return 0;
 }
 
+// Empty when written; replaced whole, as every file of the tool.
+std::string WriteText(const fs::path& path, const std::string& text) {
+  std::string why;
+  return ReplaceFileContents(path, text, &why) ? std::string() : why;
+}
+
+// The outputs that follow the flight frame by frame, from the element's
+// messages.
+struct FrameOutput {
+  const char* option;
+  const std::optional<fs::path>& path;
+  std::string (*document)(std::span<const TelemetryFrame>, std::int64_t recordingUtcSeconds);
+};
+
+// An instant near the recording, for the date its fixes lack, as the NMEA
+// sentences are dated; now for what is not a regular file.
+std::int64_t RecordingUtcSeconds(const std::optional<fs::path>& file) {
+  const auto when = file ? RecordingTime(*file) : std::nullopt;
+  return when.value_or(static_cast<std::int64_t>(std::time(nullptr)));
+}
+
+int WriteFrameOutputs(const DecodeOptions& options, const std::optional<fs::path>& file,
+                      std::span<const TelemetryFrame> frames) {
+  const FrameOutput outputs[] = {
+      {"--gpx", options.gpx, &gpx::Document},
+      {"--srt", options.srt,
+       [](std::span<const TelemetryFrame> f, std::int64_t) { return subtitles::Srt(f); }},
+      {"--vtt", options.vtt,
+       [](std::span<const TelemetryFrame> f, std::int64_t) { return subtitles::WebVtt(f); }},
+      {"--kml-track", options.kmlTrack, &kml_track::Document},
+      {"--csv-full", options.csvFull,
+       [](std::span<const TelemetryFrame> f, std::int64_t) { return frame_csv::Document(f); }},
+  };
+  int status = ToInt(ExitStatus::kOk);
+  const std::int64_t recorded = RecordingUtcSeconds(file);
+  for (const FrameOutput& o : outputs) {
+    if (!o.path) continue;
+    if (std::string why = WriteText(*o.path, o.document(frames, recorded)); !why.empty()) {
+      status = Fail(ExitStatus::kOutputFailed,
+                    std::string(o.option) + " " + o.path->string() + ": cannot be written: " + why);
+    }
+  }
+  if (options.mux && file) {
+    const auto cues = subtitles::Cues(frames);
+    if (std::string why = MuxWithSubtitles(*file, *options.mux, cues); !why.empty()) {
+      status = Fail(ExitStatus::kOutputFailed,
+                    "--mux " + options.mux->string() + ": cannot be written: " + why);
+    }
+  }
+  return status;
+}
+
 int WriteOutputs(const DecodeOptions& options, IQuorvex& decoder) {
   int status = ToInt(ExitStatus::kOk);
   if (options.csv) {
@@ -158,8 +221,19 @@ int Run(const DecodeOptions& options) {
   if (options.csv) outputs.push_back({"--csv", *options.csv});
   if (options.kml) outputs.push_back({"--kml", *options.kml});
   if (options.nmea) outputs.push_back({"--nmea", *options.nmea});
+  for (const auto& [option, path] :
+       {std::pair{"--gpx", &options.gpx}, std::pair{"--srt", &options.srt},
+        std::pair{"--vtt", &options.vtt}, std::pair{"--mux", &options.mux},
+        std::pair{"--kml-track", &options.kmlTrack}, std::pair{"--csv-full", &options.csvFull}}) {
+    if (*path) outputs.push_back({option, **path});
+  }
   if (std::string why = CheckOutputs(media, outputs); !why.empty()) {
     return Fail(ExitStatus::kOutputFailed, why);
+  }
+  if (options.mux && !media.file) {
+    return Fail(ExitStatus::kOutputFailed,
+                "--mux " + options.mux->string() +
+                    ": needs the recording as a file; a stream cannot be read a second time");
   }
   FileDescriptor nmeaPipe;
   fs::path nmeaPath;
@@ -202,6 +276,24 @@ int Run(const DecodeOptions& options) {
                                                  ReasonOf(opened) + ")");
     }
   }
+  NmeaNetwork network;
+  const bool networked = !options.nmeaUdp.empty() || options.nmeaTcp;
+  for (const std::string& destination : options.nmeaUdp) {
+    if (std::string why = network.AddUdp(destination); !why.empty())
+      return Fail(ExitStatus::kOutputFailed, "--nmea-udp " + why);
+  }
+  if (options.nmeaTcp) {
+    if (std::string why = network.ListenTcp(*options.nmeaTcp); !why.empty())
+      return Fail(ExitStatus::kOutputFailed, "--nmea-tcp " + why);
+  }
+  if (networked && !options.nmea) {
+    // Sentences on the network are dated as those in a file would be.
+    ComPtr<IQuorvexNmea> nmea;
+    if (SUCCEEDED(decoder.object.As(IID_IQuorvexNmea, nmea))) {
+      if (const auto when = RecordingUtcSeconds(media.file); media.file)
+        nmea->SetRecordingTime(when);
+    }
+  }
   IQuorvex& control = *decoder.control.Get();
   control.SetBitRate(options.slotRate);
   control.SetAudioChannel(options.audioChannel);
@@ -211,6 +303,12 @@ int Run(const DecodeOptions& options) {
   settings.showProgress = ::isatty(STDERR_FILENO) == 1;
   settings.streamFd = media.stream.Get();
   if (media.file) settings.statedSeconds = StatedWavSeconds(*media.file);
+  std::vector<TelemetryFrame> frames;
+  settings.onElementMessage = [&](const GstStructure* s) {
+    if (auto frame = FrameFromMessage(s)) frames.push_back(*frame);
+    if (const char* sentences = gst_structure_get_string(s, "nmea"); networked && sentences)
+      network.Send(sentences);
+  };
   const DecodeOutcome outcome = DecodeMediaFile(media.file ? fs::absolute(*media.file) : fs::path(),
                                                 decoder.element.get(), settings);
   // The element holds the filter; the state stays readable through IQuorvex.
@@ -238,6 +336,8 @@ int Run(const DecodeOptions& options) {
                                                    ": cannot be written: " + ReasonOf(written));
     }
   }
+  if (const int framesStatus = WriteFrameOutputs(options, media.file, frames); status == 0)
+    status = framesStatus;
   const std::string text =
       options.json ? report::Json(control) : report::Summary(control, media.name);
   std::fputs(text.c_str(), stdout);

@@ -461,6 +461,9 @@ DecodeOutcome Decode::Run(const std::filesystem::path& media) {
           }
           break;
         case GST_MESSAGE_ELEMENT:
+          if (const GstStructure* s = gst_message_get_structure(message.get());
+              s && settings_.onElementMessage)
+            settings_.onElementMessage(s);
           if (gst_is_missing_plugin_message(message.get())) {
             std::lock_guard lock(linkLock_);
             missingPlugins_.push_back(

@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,8 @@ struct DecodeSettings {
   // The length the file's own header states, where GStreamer would not
   // tell that the file falls short of it.
   std::optional<double> statedSeconds;
+  // Every element message from the pipeline, on the thread that runs it.
+  std::function<void(const GstStructure*)> onElementMessage;
   // A pipe or standard input to decode as a stream instead of the file;
   // it stays the caller's.
   int streamFd = -1;

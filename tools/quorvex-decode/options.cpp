@@ -34,10 +34,26 @@ Options:
                          applied after decoding and before any output
   --csv FILE             write the packet history as CSV (the viewer's Export
                          History format)
+  --csv-full FILE        write every frame as CSV at full precision, with the
+                         stream time at which it was decoded
   --kml FILE             write the flight track as KML
+  --kml-track FILE       write the flight as a KML time track (gx:Track), which
+                         a globe's time slider replays
   --nmea FILE            write the positions as NMEA 0183 sentences to FILE
                          (none without it); a FILE that a viewer or another
                          run holds locked is refused
+  --nmea-udp HOST[:PORT] send the NMEA sentences of every fix as UDP datagrams
+                         (port 10110 unless given; may be repeated)
+  --nmea-tcp [ADDR:]PORT serve them to TCP clients such as gpsd, on the loopback
+                         interface unless an address is given; both are meant
+                         for --realtime
+  --gpx FILE             write the flight as a GPX 1.1 track (a point per fix,
+                         with UTC times and the uplink and battery values)
+  --srt FILE, --vtt FILE write subtitles (SubRip, WebVTT) timed on the
+                         recording, one per fix, for a video player to show
+                         over the flight video
+  --mux OUT.mkv          write the recording again as Matroska with those
+                         subtitles as an extra track, nothing re-encoded
   --json                 print the final state as one JSON object instead of
                          the summary
   --realtime             decode at playback speed
@@ -160,6 +176,24 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       if (auto e = path(options.kml)) return *e;
     } else if (name == "--nmea") {
       if (auto e = path(options.nmea)) return *e;
+    } else if (name == "--gpx") {
+      if (auto e = path(options.gpx)) return *e;
+    } else if (name == "--srt") {
+      if (auto e = path(options.srt)) return *e;
+    } else if (name == "--vtt") {
+      if (auto e = path(options.vtt)) return *e;
+    } else if (name == "--nmea-udp") {
+      if (value.empty()) return UsageError{"--nmea-udp needs HOST[:PORT]"};
+      options.nmeaUdp.emplace_back(value);
+    } else if (name == "--nmea-tcp") {
+      if (value.empty()) return UsageError{"--nmea-tcp needs [ADDRESS:]PORT"};
+      options.nmeaTcp = std::string(value);
+    } else if (name == "--kml-track") {
+      if (auto e = path(options.kmlTrack)) return *e;
+    } else if (name == "--csv-full") {
+      if (auto e = path(options.csvFull)) return *e;
+    } else if (name == "--mux") {
+      if (auto e = path(options.mux)) return *e;
     } else if (name == "--rate") {
       if (value == "slow") {
         options.slotRate = 2388;

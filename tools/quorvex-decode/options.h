@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 struct LaunchSite {
   float longitude = 0;
@@ -21,6 +22,14 @@ struct DecodeOptions {
   std::optional<std::filesystem::path> csv;
   std::optional<std::filesystem::path> kml;
   std::optional<std::filesystem::path> nmea;
+  std::optional<std::filesystem::path> gpx;
+  std::optional<std::filesystem::path> srt;
+  std::optional<std::filesystem::path> vtt;
+  std::optional<std::filesystem::path> mux;
+  std::optional<std::filesystem::path> kmlTrack;
+  std::optional<std::filesystem::path> csvFull;
+  std::vector<std::string> nmeaUdp;    // HOST[:PORT]
+  std::optional<std::string> nmeaTcp;  // [ADDRESS:]PORT
   bool json = false;
   bool realtime = false;
 };

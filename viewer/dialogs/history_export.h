@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 #include "common/iquorvex.h"
 #include "platform/com/com_ptr.h"
@@ -18,3 +19,12 @@ inline const QString kHistoryFilter =
 // failed track export is: the pilot asked for the data and would otherwise
 // believe it saved.
 void ExportHistory(const ComPtr<IQuorvex>& decoder, ui::IUiService& ui, QWidget* owner);
+
+inline const QString kGpxFileName = QStringLiteral("Flight.gpx");
+inline const QString kGpxFilter = QStringLiteral("GPX Files (*.gpx)|*.gpx|All Files (*.*)|*.*||");
+
+// The window's "Export GPX": the history's fixes as a GPX track, dated from
+// `recordingUtcSeconds` (an instant near the recording). Reported like
+// ExportHistory when the file cannot be written.
+void ExportGpx(const ComPtr<IQuorvex>& decoder, std::int64_t recordingUtcSeconds,
+               ui::IUiService& ui, QWidget* owner);

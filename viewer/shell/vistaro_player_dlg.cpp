@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
@@ -169,8 +170,11 @@ void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
   }
   recent->setEnabled(!recent_.Paths().isEmpty());
   menu.addSeparator();
+  QAction* gpx = menu.addAction(QStringLiteral("Export &GPX..."));
+  gpx->setEnabled(static_cast<bool>(Decoder()));
+  menu.addSeparator();
   QAction* about = menu.addAction(QStringLiteral("&About VistaroPlayer..."));
-  QAction* robust = menu.addAction(QStringLiteral("&Robust decoding"));
+  QAction* robust = menu.addAction(QStringLiteral("Ro&bust decoding"));
   robust->setCheckable(true);
   robust->setChecked(robustStore_.Read());
   QAction* chosen = menu.exec(event->globalPos());
@@ -181,6 +185,15 @@ void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
     ApplyRobustDecoding(graph_->DecoderFilter(), robust->isChecked());
   } else if (chosen && chosen->data().isValid()) {
     LoadRecording(chosen->data().toString());
+  }
+  if (chosen == gpx) {
+    // Fixes carry no date: a file's is near its modification time, live
+    // audio's is today.
+    const QFileInfo media(mediaPath_);
+    const std::int64_t recorded = !mediaPath_.isEmpty() && media.exists()
+                                      ? media.lastModified().toSecsSinceEpoch()
+                                      : QDateTime::currentSecsSinceEpoch();
+    ExportGpx(Decoder(), recorded, Ui(), this);
   }
 }
 
@@ -272,6 +285,7 @@ void CVistaroPlayerDlg::OpenFile(const QString& path) {
   playing_ = true;
   recent_.Add(path);
   SaveView();
+  mediaPath_ = path;
   StartRecordingCycle();
   SetTimer(kRefreshTimer, kRefreshPeriodMs);
   ShowControl(IDC_PLAY, false);
@@ -328,6 +342,7 @@ void CVistaroPlayerDlg::OnLiveCapture() {
   playbackComplete_ = false;
   liveCapture_ = true;
   liveClock_.start();
+  mediaPath_.clear();
   SetTimer(kRefreshTimer, kRefreshPeriodMs);
 }
 

@@ -151,6 +151,7 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   QIcon mainIcon_;
   QRect savedClientRect_;
   std::u16string kmlFolder_;
+  QString mediaPath_;  // the file playing, empty for live audio
   TelemetryRateStore rateStore_;
   RobustDecodingStore robustStore_;
   std::unique_ptr<GraphMessages> graphMessages_;

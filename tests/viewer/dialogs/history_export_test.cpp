@@ -12,6 +12,7 @@
 #include "common/history_csv.h"
 #include "platform/ui/testing/recording_ui_service.h"
 #include "tests/decoder/test_decoder.h"
+#include "tests/tools/run_process.h"
 #include "tools/encoder/signal_renderer.h"
 #include "tools/encoder/synthetic_flight.h"
 
@@ -207,6 +208,41 @@ TEST_F(HistoryExport, SyntheticFlightThroughTheDecoderGivesTheToolsFile) {
     EXPECT_NE(line[line.find(',') + 1], '-') << line;
   }
   EXPECT_EQ(rows, sent.uplink);
+}
+
+// The window's GPX export, read back by the schema and a GPS converter: a
+// point per fix, dated on the recording's day, with the values of the
+// moment as extensions.
+TEST_F(HistoryExport, GpxHasAPointPerFixThatAConverterReads) {
+  Sender(decoder)
+      .Position(kFirstFix)
+      .UplinkFrame(Uplink(70))
+      .Battery({11840, 1500, 12500})
+      .Position(kSecondFix);
+  const auto path = folder_ / "flight.gpx";
+  ui.fileAnswers.push_back(QString::fromStdString(path.string()));
+  // 2026-06-01 12:00:00 UTC.
+  ExportGpx(ComPtr<IQuorvex>(&decoder), 1780315200, ui, &owner);
+  ASSERT_EQ(ui.fileDialogs.size(), 1u);
+  EXPECT_EQ(ui.fileDialogs[0].fileName, "Flight.gpx");
+  EXPECT_TRUE(ui.messages.empty());
+
+  const ProcessResult valid =
+      RunProcess({"xmllint", "--noout", "--schema", GPX_SCHEMA_PATH, path.string()});
+  EXPECT_EQ(valid.exitCode, 0) << valid.err;
+  EXPECT_NE(ReadFile(path).find("<qv:battery voltage=\"11.840\" current=\"12.500\" "
+                                "capacityUsed=\"1500\"/>"),
+            std::string::npos);
+  const ProcessResult read = RunProcess(
+      {"gpsbabel", "-t", "-i", "gpx", "-f", path.string(), "-o", "unicsv,utc=0", "-F", "-"});
+  // Latitude as the 32-bit float IQuorvex gives it.
+  std::string rows = read.out;
+  rows.erase(std::remove(rows.begin(), rows.end(), '\r'), rows.end());
+  EXPECT_EQ(rows,
+            "No,Latitude,Longitude,Altitude,Satellites,Date,Time\n"
+            "1,47.140846,8.500000,400.5,9,2026/06/01,12:34:56.789\n"
+            "2,47.140846,8.501000,410.5,9,2026/06/01,12:34:57.289\n")
+      << read.err;
 }
 
 }  // namespace
