@@ -155,7 +155,7 @@ TEST_F(Playback, NmeaFileHeldByAnotherProgramIsReportedOnceAndLeftAlone) {
   PlayToTheEnd(media::ShortWav());
   PlayToTheEnd(media::ShortWav());  // the lock passed from the first decoder to the second
   old ? ::setenv("QUORVEX_NMEA_PATH", saved.c_str(), 1) : ::unsetenv("QUORVEX_NMEA_PATH");
-  ASSERT_EQ(messages.shown.size(), 1u) << messages.Texts().back();
+  ASSERT_EQ(messages.shown.size(), 1u) << testing::PrintToString(messages.Texts());
   EXPECT_NE(messages.shown[0].text.find(nmea.string() + " is in use"), std::string::npos)
       << messages.shown[0].text;
   EXPECT_NE(ReadFile(nmea).find("$GPRMC,"), std::string::npos);
