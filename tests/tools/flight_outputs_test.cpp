@@ -299,6 +299,9 @@ TEST_F(FlightOutputs, LiveNmeaReachesAUdpSocketAndGpsd) {
       ::posix_spawnp(&gpsd, "gpsd", &quiet, nullptr, const_cast<char**>(gpsdArgs), environ);
   posix_spawn_file_actions_destroy(&quiet);
   ASSERT_EQ(spawned, 0);
+  // gpspipe gives up at once when gpsd is not listening yet.
+  while (!Accepts(gpsdPort) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const ProcessResult watched =
       RunProcess({"gpspipe", "-w", "-n", "12", "127.0.0.1:" + port}, std::chrono::seconds(20));
   ::kill(gpsd, SIGTERM);
