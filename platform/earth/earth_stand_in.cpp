@@ -22,13 +22,13 @@
 #include <thread>
 #include <vector>
 
-#include "common/user_folder.h"
 #include "platform/com/single_interface_object.h"
 #include "platform/com/utf.h"
 #include "platform/earth/earth_program.h"
 #include "platform/earth/earth_session.h"
 #include "platform/earth/loopback_http_server.h"
 #include "platform/file/atomic_file.h"
+#include "platform/file/user_folder.h"
 #include "platform/file/xml_text.h"
 
 extern char** environ;

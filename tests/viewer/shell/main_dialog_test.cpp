@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "common/iquorvex_demodulator.h"
-#include "common/user_folder.h"
+#include "platform/file/user_folder.h"
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/testing/recording_ui_service.h"
 #include "tests/viewer/shell/event_pump.h"

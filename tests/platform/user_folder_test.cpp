@@ -1,4 +1,4 @@
-#include "common/user_folder.h"
+#include "platform/file/user_folder.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

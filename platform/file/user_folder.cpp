@@ -1,4 +1,4 @@
-#include "common/user_folder.h"
+#include "platform/file/user_folder.h"
 
 #include <system_error>
 
