@@ -11,8 +11,8 @@
 #include <string>
 
 #include "tests/tools/recording_engine.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
 
 using namespace quorvex::encoder;
 

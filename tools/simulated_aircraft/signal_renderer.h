@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "tools/encoder/flight.h"
-#include "tools/encoder/modulator.h"
+#include "tools/simulated_aircraft/flight.h"
+#include "tools/simulated_aircraft/modulator.h"
 
 namespace quorvex::encoder {
 

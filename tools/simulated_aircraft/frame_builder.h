@@ -5,7 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include "decoder/demodulator/telemetry_records.h"
+#include "common/wire/telemetry_records.h"
 
 namespace quorvex::encoder {
 

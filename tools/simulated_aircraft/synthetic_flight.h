@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "tools/encoder/flight.h"
+#include "tools/simulated_aircraft/flight.h"
 
 namespace quorvex::encoder {
 

@@ -1,4 +1,4 @@
-#include "tools/encoder/modulator.h"
+#include "tools/simulated_aircraft/modulator.h"
 
 #include <algorithm>
 #include <cmath>

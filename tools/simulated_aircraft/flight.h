@@ -3,8 +3,8 @@
 #include <span>
 #include <vector>
 
-#include "tools/encoder/frame_builder.h"
-#include "tools/encoder/modulator.h"
+#include "tools/simulated_aircraft/frame_builder.h"
+#include "tools/simulated_aircraft/modulator.h"
 
 namespace quorvex::encoder {
 

@@ -4,11 +4,13 @@
 #include <span>
 #include <vector>
 
+#include "common/wire/slot_rates.h"
+
 namespace quorvex::encoder {
 
 struct LinkSettings {
   std::uint32_t sampleRate = 44100;
-  std::int32_t slotRate = 4777;
+  std::int32_t slotRate = wire::kSlotRateNorm;
   // The telemetry waveform upside down, as an inverting audio path delivers
   // it; the receiver then sees the sync word as 0x3333.
   bool inverted = false;

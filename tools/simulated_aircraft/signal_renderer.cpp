@@ -1,4 +1,4 @@
-#include "tools/encoder/signal_renderer.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "tools/encoder/flight.h"
+#include "tools/simulated_aircraft/flight.h"
 
 namespace quorvex::encoder {
 

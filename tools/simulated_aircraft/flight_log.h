@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/encoder/flight.h"
+#include "tools/simulated_aircraft/flight.h"
 
 namespace quorvex::encoder {
 

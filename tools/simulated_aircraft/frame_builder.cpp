@@ -1,9 +1,9 @@
-#include "tools/encoder/frame_builder.h"
+#include "tools/simulated_aircraft/frame_builder.h"
 
 #include <cstring>
 #include <stdexcept>
 
-#include "decoder/demodulator/crc8.h"
+#include "common/wire/crc8.h"
 
 namespace quorvex::encoder {
 

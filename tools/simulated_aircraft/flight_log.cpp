@@ -1,4 +1,4 @@
-#include "tools/encoder/flight_log.h"
+#include "tools/simulated_aircraft/flight_log.h"
 
 #include <charconv>
 #include <cmath>

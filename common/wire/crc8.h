@@ -11,7 +11,8 @@ constexpr std::array<std::uint8_t, 256> MakeTable() {
   std::array<std::uint8_t, 256> t{};
   for (int i = 0; i < 256; ++i) {
     std::uint8_t c = static_cast<std::uint8_t>(i);
-    for (int b = 0; b < 8; ++b) c = static_cast<std::uint8_t>((c & 0x80) ? (c << 1) ^ 0x07 : c << 1);
+    for (int b = 0; b < 8; ++b)
+      c = static_cast<std::uint8_t>((c & 0x80) ? (c << 1) ^ 0x07 : c << 1);
     t[static_cast<std::size_t>(i)] = c;
   }
   return t;
