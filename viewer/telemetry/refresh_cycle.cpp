@@ -1,4 +1,4 @@
-#include "viewer/maps/refresh_cycle.h"
+#include "viewer/telemetry/refresh_cycle.h"
 
 #include <algorithm>
 #include <cmath>

@@ -16,7 +16,7 @@
 #include "viewer/dialogs/battery_status_dlg.h"
 #include "viewer/dialogs/positional_status_dlg.h"
 #include "viewer/dialogs/uplink_status_dlg.h"
-#include "viewer/maps/refresh_host.h"
+#include "viewer/telemetry/refresh_host.h"
 
 // Values as the decoder delivers them (RSSI not yet negated).
 struct DecoderValues {

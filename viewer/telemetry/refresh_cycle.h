@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "viewer/maps/refresh_host.h"
+#include "viewer/telemetry/refresh_host.h"
 
 struct IQuorvex;
 

@@ -4,7 +4,7 @@
 // exactly. Not part of the test suite: the answer is a figure, not a
 // pass/fail, and it takes a minute.
 //
-//   snr_sweep [SECONDS [SEEDS [--inverted]]]
+//   bench_snr_sweep [SECONDS [SEEDS [--inverted]]]
 
 #include <cstdio>
 #include <cstdlib>

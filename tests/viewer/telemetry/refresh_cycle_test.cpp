@@ -1,4 +1,4 @@
-#include "viewer/maps/refresh_cycle.h"
+#include "viewer/telemetry/refresh_cycle.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "tests/common/scratch_folder.h"
 #include "tests/decoder/test_decoder.h"
-#include "tests/viewer/maps/fake_refresh_host.h"
+#include "tests/viewer/telemetry/fake_refresh_host.h"
 #include "viewer/dialogs/show_modeless.h"
 
 namespace {
