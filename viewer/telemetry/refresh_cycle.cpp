@@ -8,7 +8,6 @@
 #include <string>
 
 #include "common/iquorvex.h"
-#include "common/iquorvex_stream.h"
 #include "common/kml_writer.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/utf.h"
@@ -37,25 +36,11 @@ std::u16string Describe(const char* format, Args... args) {
 }  // namespace
 
 void ReadTelemetryValues(IQuorvex& quorvex, TelemetrySample& sample) {
-  quorvex.GetPosition(&sample.timeMs, &sample.longitude, &sample.latitude, &sample.altitude,
-                      &sample.altitudeAboveLaunch, &sample.heading, &sample.distance,
-                      &sample.distanceTravelled, &sample.numSats);
-  quorvex.GetUplinkStatus(&sample.rssiValue1, &sample.rssiValue2, &sample.linkQuality,
-                          &sample.nFailsafes, &sample.freqError, &sample.iCurrentBin,
-                          &sample.nGoodPacketsThisBin, &sample.nBadPacketsThisBin,
-                          sample.channels.data());
+  ReadTelemetrySnapshotValues(quorvex, sample);
   // The receiver reports the signal level as a positive number of dB below
   // a milliwatt; from here on it is dBm.
   sample.rssiValue1 = -sample.rssiValue1;
   sample.rssiValue2 = -sample.rssiValue2;
-  quorvex.GetBatteryStatus(&sample.voltage, &sample.capacityUsed, &sample.current);
-  quorvex.GetLaunchSite(&sample.launchLongitude, &sample.launchLatitude, &sample.launchAltitude);
-  ComPtr<IQuorvexStream> stream;
-  int frames = 0;
-  if (SUCCEEDED(quorvex.QueryInterface(IID_IQuorvexStream, stream.PutVoid())) && stream &&
-      SUCCEEDED(stream->GetPositionFrameCount(&frames))) {
-    sample.positionFrames = frames;
-  }
 }
 
 TelemetrySample ReadTelemetrySample(IQuorvex& quorvex) {
