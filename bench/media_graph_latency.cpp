@@ -27,7 +27,7 @@
 
 #include "common/iquorvex.h"
 #include "platform/graph/graph_objects.h"
-#include "platform/graph/gst_filter.h"
+#include "platform/gst/gst_filter.h"
 #include "tools/simulated_aircraft/flight.h"
 #include "tools/simulated_aircraft/signal_renderer.h"
 #include "tools/simulated_aircraft/synthetic_flight.h"

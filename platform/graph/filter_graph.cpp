@@ -16,8 +16,8 @@
 #include "platform/file/atomic_file.h"
 #include "platform/file/user_folder.h"
 #include "platform/graph/graph_objects.h"
-#include "platform/graph/gst_filter.h"
 #include "platform/graph/renderers.h"
+#include "platform/gst/gst_filter.h"
 
 namespace {
 

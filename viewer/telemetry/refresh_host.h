@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
 
 class CBatteryStatusDlg;
 class CPositionalStatusDlg;

@@ -5,7 +5,7 @@
 #include "platform/com/bstr.h"
 #include "platform/com/moniker.h"
 #include "platform/com/unknown.h"
-#include "platform/filter/filter_types.h"
+#include "platform/gst/filter_types.h"
 
 // The media-graph interfaces the viewer drives: a graph of filters joined
 // pin to pin, its control, events, seeking and video window, and the

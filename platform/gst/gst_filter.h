@@ -8,8 +8,8 @@
 
 #include "platform/com/com_ptr.h"
 #include "platform/com/weak_reference.h"
-#include "platform/filter/gst_ptr.h"
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
+#include "platform/gst/gst_ptr.h"
 
 // How filters and pins meet GStreamer: a filter runs as one element in the
 // graph's pipeline, a pin is one of that element's pads (always pads only,

@@ -1,4 +1,4 @@
-#include "platform/graph/gst_filter.h"
+#include "platform/gst/gst_filter.h"
 
 #include <algorithm>
 #include <new>
