@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/viewer/maps/fake_refresh_host.h"
-#include "viewer/maps/refresh_cycle.h"
+#include "tests/viewer/telemetry/fake_refresh_host.h"
+#include "viewer/telemetry/refresh_cycle.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "decoder/control_interface/quorvex_control.h"
 #include "decoder/demodulator/decode_engine.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
 
 namespace {
 

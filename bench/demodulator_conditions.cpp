@@ -29,8 +29,8 @@
 
 #include "decoder/demodulator/decode_engine.h"
 #include "decoder/demodulator/robust_demodulator.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
 
 namespace {
 

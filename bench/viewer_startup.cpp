@@ -17,9 +17,9 @@
 
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/testing/recording_ui_service.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
-#include "tools/encoder/wav_writer.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
+#include "tools/simulated_aircraft/wav_writer.h"
 #include "viewer/shell/vistaro_player_dlg.h"
 
 namespace {

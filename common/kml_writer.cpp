@@ -45,6 +45,50 @@ std::string FormatCoordinates(const TrackPoint& point) {
   return text;
 }
 
+// The three icon styles differ in colour, line style and, for the sake of
+// files that must stay byte for byte what earlier versions wrote, in
+// indentation; everything else is this one block.
+struct IconStyleText {
+  std::string_view id;
+  std::string_view color;  // the whole <color> line, or empty
+  std::string_view scaleIndent;
+  std::string_view hrefIndent;
+  std::string_view iconEndIndent;
+  std::string_view lineStyle;  // the whole <LineStyle> line, or empty
+};
+
+void AppendIconStyle(std::string& out, const IconStyleText& style, std::string_view scale,
+                     std::string_view heading, std::string_view href) {
+  out += "<Style id=\"";
+  out += style.id;
+  out += "\">\n\t\t<IconStyle>\n";
+  out += style.color;
+  out += style.scaleIndent;
+  out += "<scale>";
+  out += scale;
+  out += "</scale>\n         <heading>";
+  out += heading;
+  out += "</heading>\n\t\t\t<Icon>\n";
+  out += style.hrefIndent;
+  out += "<href>";
+  out += href;
+  out += "</href>\n";
+  out += style.iconEndIndent;
+  out += "</Icon>\n\t\t</IconStyle>\n";
+  out += style.lineStyle;
+  out += "</Style>\n";
+}
+
+constexpr IconStyleText kPlaneIconStyle{"PlaneIcon", "", "         ", "        ", "      ", ""};
+constexpr IconStyleText kRedPushpinStyle{
+    "RedPushpin", "\t\t\t<color>ff0000aa</color>\n",
+    "         ",  "        ",
+    "      ",     "\t\t<LineStyle><color>49ffffff</color></LineStyle>\n"};
+constexpr IconStyleText kGreenPushpinStyle{
+    "GreenPushpin", "\t\t\t<color>ff00aa00</color>\n",
+    "\t\t\t",       "            ",
+    "         ",    "     <LineStyle><color>49ffffff</color></LineStyle>\n"};
+
 std::string EscapedUtf8(std::u16string_view text) {
   std::string escaped;
   AppendXmlEscaped(escaped, Utf16ToUtf8(text));
@@ -139,25 +183,13 @@ std::string KmlWriter::PositionDocument(std::u16string_view name, bool absoluteA
 
   out += kDocumentStart;
   out += nameText;
+  out += "</name>\n\n";
+  std::string scale;
+  AppendFixed(scale, iconScale_);
+  std::string heading;
+  AppendFixed(heading, iconHeading_);
+  AppendIconStyle(out, kPlaneIconStyle, scale, heading, iconHrefText_);
   out +=
-      "</name>\n"
-      "\n"
-      "<Style id=\"PlaneIcon\">\n"
-      "\t\t<IconStyle>\n"
-      "         <scale>";
-  AppendFixed(out, iconScale_);
-  out += "</scale>\n         <heading>";
-  AppendFixed(out, iconHeading_);
-  out +=
-      "</heading>\n"
-      "\t\t\t<Icon>\n"
-      "        <href>";
-  out += iconHrefText_;
-  out +=
-      "</href>\n"
-      "      </Icon>\n"
-      "\t\t</IconStyle>\n"
-      "</Style>\n"
       "\t<Folder>\n"
       "\t\t<name>PlaneIcon</name>\n"
       "\t\t<open>1</open>\n";
@@ -199,45 +231,10 @@ std::string KmlWriter::TrackDocument(std::u16string_view name, bool relativeAlti
 
   out += kDocumentStart;
   out += nameText;
+  out += "</name>\n\n";
+  AppendIconStyle(out, kRedPushpinStyle, scale, heading, iconHrefText_);
+  AppendIconStyle(out, kGreenPushpinStyle, scale, heading, iconHrefText_);
   out +=
-      "</name>\n"
-      "\n"
-      "<Style id=\"RedPushpin\">\n"
-      "\t\t<IconStyle>\n"
-      "\t\t\t<color>ff0000aa</color>\n"
-      "         <scale>";
-  out += scale;
-  out += "</scale>\n         <heading>";
-  out += heading;
-  out +=
-      "</heading>\n"
-      "\t\t\t<Icon>\n"
-      "        <href>";
-  out += iconHrefText_;
-  out +=
-      "</href>\n"
-      "      </Icon>\n"
-      "\t\t</IconStyle>\n"
-      "\t\t<LineStyle><color>49ffffff</color></LineStyle>\n"
-      "</Style>\n"
-      "<Style id=\"GreenPushpin\">\n"
-      "\t\t<IconStyle>\n"
-      "\t\t\t<color>ff00aa00</color>\n"
-      "\t\t\t<scale>";
-  out += scale;
-  out += "</scale>\n         <heading>";
-  out += heading;
-  out +=
-      "</heading>\n"
-      "\t\t\t<Icon>\n"
-      "            <href>";
-  out += iconHrefText_;
-  out +=
-      "</href>\n"
-      "         </Icon>\n"
-      "\t\t</IconStyle>\n"
-      "     <LineStyle><color>49ffffff</color></LineStyle>\n"
-      "</Style>\n"
       "\t<Folder>\n"
       "\t\t<name>LastRoute</name>\n"
       "\t\t<open>1</open>\n"

@@ -7,6 +7,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VISTARO_BUILD_DIR:-$root/build}"
 jobs="$(nproc)"
 
+bash "$root/scripts/check-layers.sh"
+
 bash "$root/scripts/install-deps.sh"
 
 # One sound server for the whole run, reached by every test through the

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "decoder/demodulator/crc8.h"
+#include "common/wire/crc8.h"
 
 std::int32_t CDecodeEngine::LeadInCycleFor(std::uint32_t sampleRate, std::int32_t slotRate) {
   const double quotient = (1.0 / slotRate) / (1.0 / sampleRate);

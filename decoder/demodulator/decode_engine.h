@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-#include "decoder/demodulator/telemetry_records.h"
+#include "common/wire/slot_rates.h"
+#include "common/wire/telemetry_records.h"
 
 // Turns one channel of 16-bit PCM, a sample at a time, into CRC-checked
 // telemetry frames. Recordings in the field were decoded with exactly this
@@ -14,7 +15,7 @@ class CDecodeEngine {
  public:
   enum State : std::int32_t { kHunt = 0, kSync = 1, kData = 2 };
 
-  static constexpr std::int32_t kDefaultSlotRate = 4777;
+  static constexpr std::int32_t kDefaultSlotRate = wire::kSlotRateNorm;
   static constexpr std::int32_t kHysteresis = 20;
   static constexpr int kFrameCapacity = 160;
   static constexpr std::int32_t kMaxByteCount = 159;

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <numbers>
 
-#include "decoder/demodulator/crc8.h"
+#include "common/wire/crc8.h"
+#include "common/wire/telemetry_records.h"
 #include "decoder/demodulator/decode_engine.h"
-#include "decoder/demodulator/telemetry_records.h"
 
 namespace {
 

@@ -43,6 +43,7 @@
 #include <string_view>
 
 #include "common/iquorvex_demodulator.h"
+#include "common/wire/slot_rates.h"
 #include "decoder/filter/brelane_telemetry_decode.h"
 #include "decoder/filter/quorvex_library.h"
 #include "platform/com/com_ptr.h"
@@ -61,7 +62,8 @@ constexpr const char* kCaps =
     "rate=(int)[ 1, max ], channels=(int)[ 1, max ]";
 
 enum RateChoice { kRateSlow, kRateNorm, kRateFast };
-constexpr std::int32_t kSlotRates[] = {2388, 4777, 9554};
+constexpr std::int32_t kSlotRates[] = {wire::kSlotRateSlow, wire::kSlotRateNorm,
+                                       wire::kSlotRateFast};
 
 GType RateEnumType() {
   static const GType type = [] {

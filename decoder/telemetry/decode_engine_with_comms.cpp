@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "common/iquorvex_nmea.h"
-#include "common/user_folder.h"
+#include "platform/file/user_folder.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/telemetry_frame.h"
-#include "decoder/demodulator/telemetry_records.h"
+#include "common/wire/telemetry_records.h"
 
 // NMEA 0183 sentences for one position fix, each ending in its checksum and
 // CR LF. Moving-map programs, gpsd and converters read them, so every field

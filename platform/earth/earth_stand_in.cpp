@@ -22,13 +22,14 @@
 #include <thread>
 #include <vector>
 
-#include "common/user_folder.h"
 #include "platform/com/single_interface_object.h"
+#include "platform/com/static_class_factory.h"
 #include "platform/com/utf.h"
 #include "platform/earth/earth_program.h"
 #include "platform/earth/earth_session.h"
 #include "platform/earth/loopback_http_server.h"
 #include "platform/file/atomic_file.h"
+#include "platform/file/user_folder.h"
 #include "platform/file/xml_text.h"
 
 extern char** environ;
@@ -416,40 +417,17 @@ class CApplicationGEStandIn final
   std::unique_ptr<LoopbackHttpServer> server_;
 };
 
-class StandInClass final : public IClassFactory {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  // Static: the class object lives as long as the library.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    IApplicationGE* app = nullptr;
-    if (const HRESULT hr = CApplicationGEStandIn::Create(StandInOptions{}, &app); FAILED(hr)) {
-      return hr;
-    }
-    const HRESULT hr = app->QueryInterface(iid, object);
-    app->Release();
+HRESULT CreateStandInFor(REFIID iid, void** object) {
+  IApplicationGE* app = nullptr;
+  if (const HRESULT hr = CApplicationGEStandIn::Create(StandInOptions{}, &app); FAILED(hr)) {
     return hr;
   }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    lock ? ++g_locks : --g_locks;
-    return S_OK;
-  }
-};
+  const HRESULT hr = app->QueryInterface(iid, object);
+  app->Release();
+  return hr;
+}
 
-StandInClass g_class;
+CStaticClassFactory g_class(CreateStandInFor, g_locks);
 
 }  // namespace
 

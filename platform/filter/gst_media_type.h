@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/filter/gst_ptr.h"
 #include "platform/filter/media_type.h"
+#include "platform/gst/gst_ptr.h"
 
 // Between GStreamer caps and media types. Interleaved audio/x-raw in a
 // format the platform's wave formats can name becomes audio with a

@@ -13,8 +13,8 @@
 #include "platform/com/com_ptr.h"
 #include "platform/filter/gst_media_sample.h"
 #include "platform/filter/gst_media_type.h"
-#include "platform/filter/gst_ptr.h"
 #include "platform/filter/transform_filter.h"
+#include "platform/gst/gst_ptr.h"
 
 GST_DEBUG_CATEGORY_STATIC(transform_element_debug);
 #define GST_CAT_DEFAULT transform_element_debug

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "platform/com/unknown.h"
-#include "platform/filter/filter_types.h"
+#include "platform/gst/filter_types.h"
 
 // One buffer of media data with its time stamps and flags, and the allocator
 // that sizes the output buffers of a filter.

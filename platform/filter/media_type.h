@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/com/guid.h"
-#include "platform/filter/filter_types.h"
+#include "platform/gst/filter_types.h"
 
 // Media types as filters see them: a major type, a subtype and a format
 // block identified by its own GUID.

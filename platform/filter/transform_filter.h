@@ -11,7 +11,7 @@
 #include "platform/filter/media_sample.h"
 #include "platform/filter/media_type.h"
 #include "platform/filter/unknown_base.h"
-#include "platform/graph/gst_filter.h"
+#include "platform/gst/gst_filter.h"
 
 struct TransformElementInfo;
 

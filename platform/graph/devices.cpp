@@ -8,10 +8,10 @@
 
 #include "platform/com/com_ptr.h"
 #include "platform/com/single_interface_object.h"
-#include "platform/filter/gst_ptr.h"
 #include "platform/graph/factories.h"
-#include "platform/graph/gst_filter.h"
 #include "platform/graph/renderers.h"
+#include "platform/gst/gst_filter.h"
+#include "platform/gst/gst_ptr.h"
 
 namespace {
 

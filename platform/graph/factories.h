@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
 
 // The creation functions behind CreateGraphObject; each hands out `iid` of
 // a new object.

@@ -11,13 +11,13 @@
 #include <span>
 #include <string>
 
-#include "common/user_folder.h"
 #include "platform/com/single_interface_object.h"
 #include "platform/com/utf.h"
 #include "platform/file/atomic_file.h"
+#include "platform/file/user_folder.h"
 #include "platform/graph/graph_objects.h"
-#include "platform/graph/gst_filter.h"
 #include "platform/graph/renderers.h"
+#include "platform/gst/gst_filter.h"
 
 namespace {
 

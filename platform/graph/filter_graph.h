@@ -15,8 +15,8 @@
 #include "platform/com/running_object_table.h"
 #include "platform/com/single_interface_object.h"
 #include "platform/com/weak_reference.h"
-#include "platform/filter/gst_ptr.h"
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
+#include "platform/gst/gst_ptr.h"
 
 class VideoOutput;
 

@@ -10,8 +10,8 @@
 #include "platform/com/single_interface_object.h"
 #include "platform/graph/factories.h"
 #include "platform/graph/filter_graph.h"
-#include "platform/graph/gst_filter.h"
 #include "platform/graph/renderers.h"
+#include "platform/gst/gst_filter.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
 
 // The platform's own media objects, created in-process without the
 // component registry:

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/com/utf.h"
-#include "platform/filter/gst_ptr.h"
 #include "platform/graph/graph_objects.h"
+#include "platform/gst/gst_ptr.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
 
 // The elements the graph makes itself: renderers and capture sources, each a
 // bin whose one ghost pad carries the pin identifier.

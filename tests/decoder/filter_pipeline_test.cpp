@@ -9,8 +9,8 @@
 #include "tests/common/scratch_folder.h"
 #include "tests/decoder/filter_fixtures.h"
 #include "tests/platform/filter/app_pipeline.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
 
 namespace {
 

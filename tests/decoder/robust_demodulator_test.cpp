@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
 
 namespace {
 

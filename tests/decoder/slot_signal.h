@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "decoder/demodulator/crc8.h"
+#include "common/wire/crc8.h"
 
 namespace testsignal {
 
@@ -29,7 +29,8 @@ inline std::vector<std::uint8_t> Frame(std::uint8_t type, const std::vector<std:
 
 class SlotSignal {
  public:
-  SlotSignal(std::uint32_t sampleRate, int slotRate) : sampleRate_(sampleRate), slotRate_(slotRate) {
+  SlotSignal(std::uint32_t sampleRate, int slotRate)
+      : sampleRate_(sampleRate), slotRate_(slotRate) {
     leadInCycle_ = 2 * static_cast<int>(std::trunc((1.0 / slotRate) / (1.0 / sampleRate)));
   }
 

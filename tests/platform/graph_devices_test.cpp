@@ -10,7 +10,7 @@
 #include "platform/com/bstr.h"
 #include "platform/com/utf.h"
 #include "platform/graph/graph_objects.h"
-#include "platform/graph/gst_filter.h"
+#include "platform/gst/gst_filter.h"
 #include "tests/platform/graph_media.h"
 #include "tests/sound_server.h"
 

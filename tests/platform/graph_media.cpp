@@ -8,10 +8,10 @@
 
 #include "platform/com/utf.h"
 #include "platform/graph/graph_objects.h"
-#include "platform/graph/gst_filter.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
-#include "tools/encoder/wav_writer.h"
+#include "platform/gst/gst_filter.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
+#include "tools/simulated_aircraft/wav_writer.h"
 
 namespace {
 

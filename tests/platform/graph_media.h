@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/com/com_ptr.h"
-#include "platform/graph/graph_interfaces.h"
 #include "platform/graph/testing/graph_lookup.h"
+#include "platform/gst/graph_interfaces.h"
 
 // Media files made once per test run from generated telemetry and
 // GStreamer's own encoders, and small helpers over the graph interfaces.

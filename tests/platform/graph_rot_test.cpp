@@ -6,9 +6,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "common/user_folder.h"
 #include "platform/com/running_object_table.h"
 #include "platform/com/utf.h"
+#include "platform/file/user_folder.h"
 #include "tests/platform/graph_media.h"
 
 namespace {

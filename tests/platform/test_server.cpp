@@ -6,6 +6,7 @@
 
 #include "platform/com/class_factory.h"
 #include "platform/com/component_registry.h"
+#include "platform/com/static_class_factory.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -39,33 +40,15 @@ class Widget final : public IUnknown {
   std::atomic<ULONG> refs_{1};
 };
 
-class Factory final : public IClassFactory {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* w = new (std::nothrow) Widget;
-    if (!w) return E_OUTOFMEMORY;
-    const HRESULT hr = w->QueryInterface(iid, out);
-    w->Release();
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    lock ? ++g_locks : --g_locks;
-    return S_OK;
-  }
-};
+HRESULT CreateWidget(REFIID iid, void** out) {
+  auto* w = new (std::nothrow) Widget;
+  if (!w) return E_OUTOFMEMORY;
+  const HRESULT hr = w->QueryInterface(iid, out);
+  w->Release();
+  return hr;
+}
 
-Factory g_factory;
+CStaticClassFactory g_factory(CreateWidget, g_locks);
 
 }  // namespace
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "tests/tools/recording_engine.h"
-#include "tools/encoder/synthetic_flight.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
 
 namespace {
 

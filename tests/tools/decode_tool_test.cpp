@@ -21,13 +21,14 @@
 #include <vector>
 
 #include "common/history_csv.h"
+#include "common/telemetry_snapshot.h"
 #include "tests/common/scratch_folder.h"
 #include "tests/decoder/test_decoder.h"
 #include "tests/tools/run_process.h"
-#include "tools/encoder/frame_builder.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
-#include "tools/encoder/wav_writer.h"
+#include "tools/simulated_aircraft/frame_builder.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
+#include "tools/simulated_aircraft/wav_writer.h"
 
 namespace {
 
@@ -70,13 +71,8 @@ Recording Record(double seconds, ChannelLayout layout = ChannelLayout::kStereoRi
 
 // Everything IQuorvex tells after a decode, printed with enough digits that
 // equal text means equal 32-bit values.
-struct FinalState {
-  int good = 0, bad = 0, records = 0, timeMs = 0, numSats = 0;
-  float longitude = 0, latitude = 0, altitude = 0, aboveLaunch = 0, heading = 0, distance = 0,
-        travelled = 0, launchLongitude = 0, launchLatitude = 0, launchAltitude = 0;
-  int uplink[8] = {};
-  int channels[12] = {};
-  int voltage = 0, capacityUsed = 0, current = 0;
+struct FinalState : TelemetrySnapshot {
+  int records = 0;
 
   std::string Text() const {
     char text[1024];
@@ -84,25 +80,21 @@ struct FinalState {
                   "packets %d/%d records %d\nposition %d %.9g %.9g %.9g %.9g %.9g %.9g %.9g %d\n"
                   "launch %.9g %.9g %.9g\nuplink %d %d %d %d %d %d %d %d channels %d %d %d %d "
                   "%d %d %d %d\nbattery %d %d %d\n",
-                  good, bad, records, timeMs, longitude, latitude, altitude, aboveLaunch, heading,
-                  distance, travelled, numSats, launchLongitude, launchLatitude, launchAltitude,
-                  uplink[0], uplink[1], uplink[2], uplink[3], uplink[4], uplink[5], uplink[6],
-                  uplink[7], channels[0], channels[1], channels[2], channels[3], channels[4],
-                  channels[5], channels[6], channels[7], voltage, capacityUsed, current);
+                  goodPackets, badPackets, records, timeMs, longitude, latitude, altitude,
+                  altitudeAboveLaunch, heading, distance, distanceTravelled, numSats,
+                  launchLongitude, launchLatitude, launchAltitude, rssiValue1, rssiValue2,
+                  linkQuality, nFailsafes, freqError, iCurrentBin, nGoodPacketsThisBin,
+                  nBadPacketsThisBin, channels[0], channels[1], channels[2], channels[3],
+                  channels[4], channels[5], channels[6], channels[7], voltage, capacityUsed,
+                  current);
     return text;
   }
 };
 
 FinalState ReadState(IQuorvex& d) {
   FinalState s;
-  d.GetPacketCounts(&s.good, &s.bad);
+  static_cast<TelemetrySnapshot&>(s) = ReadTelemetrySnapshot(d);
   d.GetRecordCount(&s.records);
-  d.GetPosition(&s.timeMs, &s.longitude, &s.latitude, &s.altitude, &s.aboveLaunch, &s.heading,
-                &s.distance, &s.travelled, &s.numSats);
-  d.GetLaunchSite(&s.launchLongitude, &s.launchLatitude, &s.launchAltitude);
-  int* u = s.uplink;
-  d.GetUplinkStatus(&u[0], &u[1], &u[2], &u[3], &u[4], &u[5], &u[6], &u[7], s.channels);
-  d.GetBatteryStatus(&s.voltage, &s.capacityUsed, &s.current);
   return s;
 }
 
@@ -148,18 +140,18 @@ FinalState ParseState(const std::string& json) {
   auto f = [](JsonObject* o, const char* k) {
     return static_cast<float>(json_object_get_double_member(o, k));
   };
-  s.good = i(root, "goodPackets");
-  s.bad = i(root, "badPackets");
+  s.goodPackets = i(root, "goodPackets");
+  s.badPackets = i(root, "badPackets");
   s.records = i(root, "recordCount");
   JsonObject* p = json_object_get_object_member(root, "position");
   s.timeMs = i(p, "timeMs");
   s.longitude = f(p, "longitude");
   s.latitude = f(p, "latitude");
   s.altitude = f(p, "altitude");
-  s.aboveLaunch = f(p, "altitudeAboveLaunch");
+  s.altitudeAboveLaunch = f(p, "altitudeAboveLaunch");
   s.heading = f(p, "heading");
   s.distance = f(p, "distance");
-  s.travelled = f(p, "distanceTravelled");
+  s.distanceTravelled = f(p, "distanceTravelled");
   s.numSats = i(p, "numSats");
   JsonObject* l = json_object_get_object_member(root, "launchSite");
   s.launchLongitude = f(l, "longitude");
@@ -169,7 +161,12 @@ FinalState ParseState(const std::string& json) {
   const char* uplinkKeys[] = {"rssiValue1",          "rssiValue2",        "linkQuality",
                               "nFailsafes",          "freqError",         "iCurrentBin",
                               "nGoodPacketsThisBin", "nBadPacketsThisBin"};
-  for (int k = 0; k < 8; ++k) s.uplink[k] = i(u, uplinkKeys[k]);
+  constexpr std::int32_t TelemetrySnapshot::*kUplinkFields[] = {
+      &TelemetrySnapshot::rssiValue1,          &TelemetrySnapshot::rssiValue2,
+      &TelemetrySnapshot::linkQuality,         &TelemetrySnapshot::nFailsafes,
+      &TelemetrySnapshot::freqError,           &TelemetrySnapshot::iCurrentBin,
+      &TelemetrySnapshot::nGoodPacketsThisBin, &TelemetrySnapshot::nBadPacketsThisBin};
+  for (int k = 0; k < 8; ++k) s.*kUplinkFields[k] = i(u, uplinkKeys[k]);
   JsonArray* channels = json_object_get_array_member(u, "channels");
   EXPECT_EQ(json_array_get_length(channels), 8u);
   for (guint k = 0; k < std::min(json_array_get_length(channels), 8u); ++k) {
@@ -285,8 +282,8 @@ TEST_P(LosslessRoundTrip, StateAndHistoryMatchTheSamplesExactly) {
   EXPECT_EQ(decoded.Text(), ReadState(reference.Control()).Text());
   EXPECT_EQ(ReadFile(folder_ / "history.csv"), history_csv::Build(reference.Control()));
 
-  EXPECT_EQ(decoded.good, recording.Frames());
-  EXPECT_EQ(decoded.bad, 0);
+  EXPECT_EQ(decoded.goodPackets, recording.Frames());
+  EXPECT_EQ(decoded.badPackets, 0);
   EXPECT_EQ(decoded.records, recording.Frames());
   const PositionRecord& last = recording.LastPosition();
   EXPECT_EQ(decoded.timeMs, last.timeMs);
@@ -318,8 +315,8 @@ TEST_P(LossyRoundTrip, EveryFrameSurvivesATypicalBitrate) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.err, "");
   const FinalState decoded = ParseState(run.out);
-  EXPECT_EQ(decoded.good, recording.Frames());
-  EXPECT_EQ(decoded.bad, 0);
+  EXPECT_EQ(decoded.goodPackets, recording.Frames());
+  EXPECT_EQ(decoded.badPackets, 0);
   EXPECT_EQ(decoded.records, recording.Frames());
 }
 
@@ -354,18 +351,18 @@ TEST_F(DecodeTool, ReadsOnlyTheChosenChannel) {
   const fs::path wav = WriteWav("left.wav", recording);
 
   const FinalState left = ParseState(Decode({"--channel", "left", "--json", wav.string()}).out);
-  EXPECT_EQ(left.good, recording.Frames());
+  EXPECT_EQ(left.goodPackets, recording.Frames());
   // The right channel carries only a tone.
   const FinalState right = ParseState(Decode({"--json", wav.string()}).out);
-  EXPECT_EQ(right.good, 0);
+  EXPECT_EQ(right.goodPackets, 0);
 }
 
 TEST_F(DecodeTool, DecodesAtTheChosenRateOnly) {
   const Recording recording = Record(6, ChannelLayout::kMono, 9554, 48000);
   const fs::path wav = WriteWav("fast.wav", recording);
-  EXPECT_EQ(ParseState(Decode({"--rate", "fast", "--json", wav.string()}).out).good,
+  EXPECT_EQ(ParseState(Decode({"--rate", "fast", "--json", wav.string()}).out).goodPackets,
             recording.Frames());
-  EXPECT_EQ(ParseState(Decode({"--json", wav.string()}).out).good, 0);
+  EXPECT_EQ(ParseState(Decode({"--json", wav.string()}).out).goodPackets, 0);
 }
 
 TEST_F(DecodeTool, TheRobustDemodulatorFollowsAnOffRateTransmitter) {
@@ -373,9 +370,9 @@ TEST_F(DecodeTool, TheRobustDemodulatorFollowsAnOffRateTransmitter) {
   recording.options.link.clockErrorPercent = 1;
   recording.samples = RenderSignal(recording.flight, recording.options);
   const fs::path wav = WriteWav("fast-clock.wav", recording);
-  EXPECT_EQ(ParseState(Decode({"--demodulator", "robust", "--json", wav.string()}).out).good,
+  EXPECT_EQ(ParseState(Decode({"--demodulator", "robust", "--json", wav.string()}).out).goodPackets,
             recording.Frames());
-  EXPECT_EQ(ParseState(Decode({"--json", wav.string()}).out).good, 0);
+  EXPECT_EQ(ParseState(Decode({"--json", wav.string()}).out).goodPackets, 0);
 }
 
 TEST_F(DecodeTool, EightBitAudioIsConvertedAndDecoded) {
@@ -385,8 +382,8 @@ TEST_F(DecodeTool, EightBitAudioIsConvertedAndDecoded) {
   const ProcessResult run = Decode({"--json", media.string()});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const FinalState decoded = ParseState(run.out);
-  EXPECT_EQ(decoded.good, recording.Frames());
-  EXPECT_EQ(decoded.bad, 0);
+  EXPECT_EQ(decoded.goodPackets, recording.Frames());
+  EXPECT_EQ(decoded.badPackets, 0);
 }
 
 // The launch site is applied before anything is written, so every export
@@ -549,7 +546,7 @@ TEST_F(DecodeTool, FindsTheRegisteredDecoderUntilItIsUnregistered) {
   ASSERT_EQ(RunProcess({REGSVR_PATH, QUORVEX_LIBRARY_PATH}).exitCode, 0);
   const ProcessResult registered = Decode({"--json", wav.string()}, false);
   ASSERT_EQ(registered.exitCode, 0) << registered.err;
-  EXPECT_GT(ParseState(registered.out).good, 0);
+  EXPECT_GT(ParseState(registered.out).goodPackets, 0);
 
   ASSERT_EQ(RunProcess({REGSVR_PATH, "-u", QUORVEX_LIBRARY_PATH}).exitCode, 0);
   ExpectFailure(Decode({wav.string()}, false), 1, "not registered");
@@ -620,8 +617,8 @@ TEST_F(BadInput, TruncatedFilesDecodeWhatIsThereAndSaySo) {
     EXPECT_NE(run.err.find("ended early"), std::string::npos) << run.err;
     EXPECT_EQ(CountLines(run.err), 1) << run.err;
     const FinalState decoded = ParseState(run.out);
-    EXPECT_GT(decoded.good, recording.Frames() / 3);
-    EXPECT_LT(decoded.good, recording.Frames());
+    EXPECT_GT(decoded.goodPackets, recording.Frames() / 3);
+    EXPECT_LT(decoded.goodPackets, recording.Frames());
   }
 }
 

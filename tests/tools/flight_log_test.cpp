@@ -1,4 +1,4 @@
-#include "tools/encoder/flight_log.h"
+#include "tools/simulated_aircraft/flight_log.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -22,9 +22,9 @@
 
 #include "tests/common/scratch_folder.h"
 #include "tests/tools/run_process.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
-#include "tools/encoder/wav_writer.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
+#include "tools/simulated_aircraft/wav_writer.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "tools/encoder/frame_builder.h"
+#include "tools/simulated_aircraft/frame_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "decoder/demodulator/crc8.h"
+#include "common/wire/crc8.h"
 
 namespace {
 

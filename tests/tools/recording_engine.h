@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "decoder/demodulator/decode_engine.h"
-#include "tools/encoder/flight.h"
-#include "tools/encoder/frame_builder.h"
+#include "tools/simulated_aircraft/flight.h"
+#include "tools/simulated_aircraft/frame_builder.h"
 
 // The receiver with its handlers writing down every record, in order.
 class CRecordingEngine : public CDecodeEngine {

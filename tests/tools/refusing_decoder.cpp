@@ -8,7 +8,7 @@
 #include <new>
 
 #include "decoder/control_interface/quorvex_control.h"
-#include "platform/com/class_factory.h"
+#include "platform/com/static_class_factory.h"
 #include "platform/filter/element_host.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
@@ -61,30 +61,17 @@ class RefusingDecoder final : public CQuorvexControl, public IGstElementHost {
   std::atomic<ULONG> refs_{1};
 };
 
-class Factory final : public IClassFactory {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* decoder = new (std::nothrow) RefusingDecoder;
-    if (!decoder) return E_OUTOFMEMORY;
-    const HRESULT hr = decoder->QueryInterface(iid, out);
-    decoder->Release();
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
+HRESULT CreateRefusingDecoder(REFIID iid, void** out) {
+  auto* decoder = new (std::nothrow) RefusingDecoder;
+  if (!decoder) return E_OUTOFMEMORY;
+  const HRESULT hr = decoder->QueryInterface(iid, out);
+  decoder->Release();
+  return hr;
+}
 
-Factory g_factory;
+// Nothing reads the server locks: the library stays loaded anyway.
+std::atomic<int> g_locks{0};
+CStaticClassFactory g_factory(CreateRefusingDecoder, g_locks);
 
 }  // namespace
 

@@ -5,8 +5,8 @@
 #include <tuple>
 
 #include "tests/tools/recording_engine.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/encoder/synthetic_flight.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/encoder/wav_writer.h"
+#include "tools/simulated_aircraft/wav_writer.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -33,7 +33,7 @@
 #include "platform/com/component_registry.h"
 #include "platform/file/atomic_file.h"
 #include "platform/filter/element_host.h"
-#include "platform/filter/gst_ptr.h"
+#include "platform/gst/gst_ptr.h"
 #include "tools/quorvex-decode/exit_status.h"
 #include "tools/quorvex-decode/file_checks.h"
 #include "tools/quorvex-decode/media_decode.h"

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/filter/gst_ptr.h"
+#include "platform/gst/gst_ptr.h"
 
 namespace {
 

@@ -196,11 +196,11 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       if (auto e = path(options.mux)) return *e;
     } else if (name == "--rate") {
       if (value == "slow") {
-        options.slotRate = 2388;
+        options.slotRate = wire::kSlotRateSlow;
       } else if (value == "norm") {
-        options.slotRate = 4777;
+        options.slotRate = wire::kSlotRateNorm;
       } else if (value == "fast") {
-        options.slotRate = 9554;
+        options.slotRate = wire::kSlotRateFast;
       } else {
         return UsageError{"--rate must be slow, norm or fast, not '" + std::string(value) + "'"};
       }

@@ -6,6 +6,8 @@
 #include <variant>
 #include <vector>
 
+#include "common/wire/slot_rates.h"
+
 struct LaunchSite {
   float longitude = 0;
   float latitude = 0;
@@ -15,7 +17,7 @@ struct LaunchSite {
 struct DecodeOptions {
   std::filesystem::path media;
   std::optional<std::filesystem::path> library;
-  int slotRate = 4777;
+  int slotRate = wire::kSlotRateNorm;
   int audioChannel = 1;  // 0 left, 1 right
   bool robust = false;   // --demodulator robust
   std::optional<LaunchSite> launch;

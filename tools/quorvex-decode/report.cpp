@@ -5,31 +5,19 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/telemetry_snapshot.h"
+
 namespace report {
 namespace {
 
-struct State {
-  int good = 0, bad = 0, records = 0;
-  int timeMs = 0, numSats = 0;
-  float longitude = 0, latitude = 0, altitude = 0, altitudeAboveLaunch = 0, heading = 0,
-        distance = 0, distanceTravelled = 0;
-  float launchLongitude = 0, launchLatitude = 0, launchAltitude = 0;
-  int rssi1 = 0, rssi2 = 0, linkQuality = 0, failsafes = 0, freqError = 0, bin = 0, goodThisBin = 0,
-      badThisBin = 0;
-  int channels[12] = {};
-  int voltage = 0, capacityUsed = 0, current = 0;
+struct State : TelemetrySnapshot {
+  int records = 0;
 };
 
 State Read(IQuorvex& d) {
   State s;
-  d.GetPacketCounts(&s.good, &s.bad);
+  static_cast<TelemetrySnapshot&>(s) = ReadTelemetrySnapshot(d);
   d.GetRecordCount(&s.records);
-  d.GetPosition(&s.timeMs, &s.longitude, &s.latitude, &s.altitude, &s.altitudeAboveLaunch,
-                &s.heading, &s.distance, &s.distanceTravelled, &s.numSats);
-  d.GetLaunchSite(&s.launchLongitude, &s.launchLatitude, &s.launchAltitude);
-  d.GetUplinkStatus(&s.rssi1, &s.rssi2, &s.linkQuality, &s.failsafes, &s.freqError, &s.bin,
-                    &s.goodThisBin, &s.badThisBin, s.channels);
-  d.GetBatteryStatus(&s.voltage, &s.capacityUsed, &s.current);
   return s;
 }
 
@@ -84,8 +72,8 @@ std::string Json(IQuorvex& decoder) {
   std::string out;
   {
     JsonObject root(out, 0);
-    root.Int("goodPackets", s.good);
-    root.Int("badPackets", s.bad);
+    root.Int("goodPackets", s.goodPackets);
+    root.Int("badPackets", s.badPackets);
     root.Int("recordCount", s.records);
     {
       root.Key("position");
@@ -110,14 +98,14 @@ std::string Json(IQuorvex& decoder) {
     {
       root.Key("uplink");
       JsonObject u(out, 1);
-      u.Int("rssiValue1", s.rssi1);
-      u.Int("rssiValue2", s.rssi2);
+      u.Int("rssiValue1", s.rssiValue1);
+      u.Int("rssiValue2", s.rssiValue2);
       u.Int("linkQuality", s.linkQuality);
-      u.Int("nFailsafes", s.failsafes);
+      u.Int("nFailsafes", s.nFailsafes);
       u.Int("freqError", s.freqError);
-      u.Int("iCurrentBin", s.bin);
-      u.Int("nGoodPacketsThisBin", s.goodThisBin);
-      u.Int("nBadPacketsThisBin", s.badThisBin);
+      u.Int("iCurrentBin", s.iCurrentBin);
+      u.Int("nGoodPacketsThisBin", s.nGoodPacketsThisBin);
+      u.Int("nBadPacketsThisBin", s.nBadPacketsThisBin);
       // Only eight channel values travel in an uplink frame.
       std::string& channels = u.Key("channels");
       channels += "[";
@@ -137,9 +125,10 @@ std::string Json(IQuorvex& decoder) {
 
 std::string Summary(IQuorvex& decoder, const std::string& mediaName) {
   const State s = Read(decoder);
-  std::string out = mediaName + ": " +
-                    Format("%d frames decoded, %d bad, %d records\n", s.good, s.bad, s.records);
-  if (s.good == 0) return out + "  no telemetry found (check --rate and --channel)\n";
+  std::string out =
+      mediaName + ": " +
+      Format("%d frames decoded, %d bad, %d records\n", s.goodPackets, s.badPackets, s.records);
+  if (s.goodPackets == 0) return out + "  no telemetry found (check --rate and --channel)\n";
   out += Format("  last fix    %s  %s  %s  %.1f m (%.1f m above launch)  %d satellites\n",
                 TimeOfDay(s.timeMs).c_str(), Degrees(s.latitude, 'N', 'S').c_str(),
                 Degrees(s.longitude, 'E', 'W').c_str(), static_cast<double>(s.altitude),
@@ -150,8 +139,8 @@ std::string Summary(IQuorvex& decoder, const std::string& mediaName) {
   out +=
       Format("  launch site %s  %s  %.1f m\n", Degrees(s.launchLatitude, 'N', 'S').c_str(),
              Degrees(s.launchLongitude, 'E', 'W').c_str(), static_cast<double>(s.launchAltitude));
-  out += Format("  uplink      RSSI %d/%d, link quality %d, %d failsafes\n", s.rssi1, s.rssi2,
-                s.linkQuality, s.failsafes);
+  out += Format("  uplink      RSSI %d/%d, link quality %d, %d failsafes\n", s.rssiValue1,
+                s.rssiValue2, s.linkQuality, s.nFailsafes);
   out += Format("  battery     %.2f V, %d mAh used, %.2f A\n", s.voltage / 1000.0, s.capacityUsed,
                 s.current / 1000.0);
   return out;

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "platform/filter/gst_ptr.h"
+#include "platform/gst/gst_ptr.h"
 
 namespace {
 

@@ -14,10 +14,11 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/encoder/flight_log.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
-#include "tools/encoder/wav_writer.h"
+#include "common/wire/slot_rates.h"
+#include "tools/simulated_aircraft/flight_log.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
+#include "tools/simulated_aircraft/wav_writer.h"
 
 namespace {
 
@@ -178,8 +179,9 @@ Arguments ParseArguments(const std::vector<std::string_view>& args) {
   a.outPath = std::string(given["-o"]);
 
   if (given.contains("--rate")) {
-    static const std::map<std::string_view, std::int32_t> kRates = {
-        {"slow", 2388}, {"norm", 4777}, {"fast", 9554}};
+    static const std::map<std::string_view, std::int32_t> kRates = {{"slow", wire::kSlotRateSlow},
+                                                                    {"norm", wire::kSlotRateNorm},
+                                                                    {"fast", wire::kSlotRateFast}};
     const auto rate = kRates.find(given["--rate"]);
     if (rate == kRates.end()) throw UsageError("--rate must be slow, norm or fast");
     s.link.slotRate = rate->second;

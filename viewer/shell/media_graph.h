@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/com/com_ptr.h"
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
 #include "viewer/shell/shell_services.h"
 
 // The viewer's one media pipeline: playback of a recorded file or live

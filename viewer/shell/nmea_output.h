@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
 
 // The decoder's NMEA side output as the viewer prepares it for each graph.
 // `recordingPath` is the file played, empty for live capture. The file's

@@ -4,7 +4,7 @@
 
 #include "platform/com/moniker.h"
 #include "platform/com/running_object_table.h"
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
 
 // What the media graph needs from the window system and the platform,
 // behind interfaces, so that the graph logic runs without either: the Qt

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "common/wire/slot_rates.h"
+
 // The one persistent setting: the telemetry rate's list index, kept as an
 // unsigned 32-bit value (0xFFFFFFFF for no selection) under the program's
 // settings key. An empty path means the user's real settings; tests give a
@@ -21,4 +23,5 @@ class TelemetryRateStore {
   QString iniPath_;
 };
 
-inline constexpr int kTelemetryRates[] = {2388, 4777, 9554};
+inline constexpr int kTelemetryRates[] = {wire::kSlotRateSlow, wire::kSlotRateNorm,
+                                          wire::kSlotRateFast};

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <map>
 
-#include "common/user_folder.h"
 #include "platform/com/utf.h"
+#include "platform/file/user_folder.h"
 #include "viewer/dialogs/excel_probe.h"
 #include "viewer/dialogs/history_export.h"
 #include "viewer/shell/about_dlg.h"

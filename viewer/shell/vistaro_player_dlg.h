@@ -16,13 +16,13 @@
 #include "viewer/dialogs/uplink_status_dlg.h"
 #include "viewer/maps/earth_link.h"
 #include "viewer/maps/icon_server.h"
-#include "viewer/maps/refresh_cycle.h"
 #include "viewer/shell/media_graph.h"
 #include "viewer/shell/recent_recordings.h"
 #include "viewer/shell/robust_decoding.h"
 #include "viewer/shell/telemetry_rate_store.h"
 #include "viewer/shell/video_area.h"
 #include "viewer/shell/window_settings.h"
+#include "viewer/telemetry/refresh_cycle.h"
 
 // The viewer's one window: the transport controls, the read-outs, the map
 // and status buttons, and the video area, over the media graph.

@@ -8,7 +8,7 @@
 
 #include "platform/com/com_ptr.h"
 #include "platform/com/running_object_table.h"
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
 
 // Failure injection around the real graph objects, for tests of the code
 // that drives them. Every call goes to the real object unless the script

@@ -1,8 +1,8 @@
 #include "platform/graph/testing/graph_lookup.h"
 
 #include "platform/com/utf.h"
-#include "platform/graph/gst_filter.h"
 #include "platform/graph/testing/fake_graph.h"
+#include "platform/gst/gst_filter.h"
 
 ComPtr<IBaseFilter> FindFilter(IGraphBuilder* graph, const std::string& name) {
   ComPtr<IEnumFilters> filters;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/com/com_ptr.h"
-#include "platform/graph/graph_interfaces.h"
+#include "platform/gst/graph_interfaces.h"
 
 // What tests look up in a graph, through the real objects or the failure
 // script's wrappers alike.

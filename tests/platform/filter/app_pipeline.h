@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/filter/gst_ptr.h"
+#include "platform/gst/gst_ptr.h"
 
 namespace testpipeline {
 

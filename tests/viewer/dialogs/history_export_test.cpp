@@ -13,8 +13,8 @@
 #include "platform/ui/testing/recording_ui_service.h"
 #include "tests/decoder/test_decoder.h"
 #include "tests/tools/run_process.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "platform/com/co_create.h"
 #include "platform/com/utf.h"
 #include "platform/graph/graph_objects.h"
-#include "platform/graph/gst_filter.h"
+#include "platform/gst/gst_filter.h"
 #include "tests/viewer/shell/media_graph_fixtures.h"
 
 namespace {

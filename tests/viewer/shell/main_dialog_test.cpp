@@ -16,14 +16,14 @@
 #include <thread>
 
 #include "common/iquorvex_demodulator.h"
-#include "common/user_folder.h"
+#include "platform/file/user_folder.h"
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/testing/recording_ui_service.h"
 #include "tests/viewer/shell/event_pump.h"
 #include "tests/viewer/shell/media_graph_fixtures.h"
-#include "tools/encoder/signal_renderer.h"
-#include "tools/encoder/synthetic_flight.h"
-#include "tools/encoder/wav_writer.h"
+#include "tools/simulated_aircraft/signal_renderer.h"
+#include "tools/simulated_aircraft/synthetic_flight.h"
+#include "tools/simulated_aircraft/wav_writer.h"
 #include "viewer/shell/dialog_templates.h"
 #include "viewer/shell/resource.h"
 #include "viewer/shell/vistaro_player_dlg.h"
