@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/loopback_http.h"
+
 extern char** environ;
 
 // A Google Earth program for tests: a shell script that writes down every
@@ -161,21 +163,7 @@ inline std::optional<std::string> HttpGet(const std::string& url) {
   const auto slash = url.find('/', prefix.size());
   const int port = std::stoi(url.substr(prefix.size(), slash - prefix.size()));
   const std::string request = "GET " + url.substr(slash) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const timeval timeout{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  std::string reply;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-          static_cast<ssize_t>(request.size())) {
-    char buffer[4096];
-    for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) reply.append(buffer, got);
-  }
-  ::close(fd);
+  const std::string reply = LoopbackExchange(static_cast<std::uint16_t>(port), request);
   const auto body = reply.find("\r\n\r\n");
   if (reply.rfind("HTTP/1.1 200 ", 0) != 0 || body == std::string::npos) return std::nullopt;
   return reply.substr(body + 4);

@@ -10,30 +10,14 @@
 #include <vector>
 
 #include "tests/common/scratch_folder.h"
+#include "tests/loopback_http.h"
 #include "viewer/maps/plane_icons.h"
 
 namespace {
 
-// Sends `request` as it is and returns everything the server sends back
-// until it closes the connection.
 std::string Exchange(std::uint16_t port, std::string_view request) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return "socket failed";
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const timeval timeout{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  std::string reply;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-          static_cast<ssize_t>(request.size())) {
-    char buffer[4096];
-    for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) reply.append(buffer, got);
-  }
-  ::close(fd);
-  return reply;
+  const std::string reply = LoopbackExchange(port, request);
+  return reply.empty() ? "no reply" : reply;
 }
 
 std::string Get(std::uint16_t port, std::string_view path, std::string_view method = "GET") {
