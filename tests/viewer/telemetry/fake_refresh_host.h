@@ -11,6 +11,7 @@
 
 #include "common/iquorvex.h"
 #include "common/kml_writer.h"
+#include "common/telemetry_snapshot.h"
 #include "platform/com/utf.h"
 #include "platform/ui/testing/recording_ui_service.h"
 #include "viewer/dialogs/battery_status_dlg.h"
@@ -19,34 +20,7 @@
 #include "viewer/telemetry/refresh_host.h"
 
 // Values as the decoder delivers them (RSSI not yet negated).
-struct DecoderValues {
-  int goodPackets = 0;
-  int badPackets = 0;
-  int timeMs = 0;
-  float longitude = 0.0f;
-  float latitude = 0.0f;
-  float altitude = 0.0f;
-  float altitudeAboveLaunch = 0.0f;
-  float heading = 0.0f;
-  float distance = 0.0f;
-  float distanceTravelled = 0.0f;
-  int numSats = 0;
-  int rssiValue1 = 0;
-  int rssiValue2 = 0;
-  int linkQuality = 0;
-  int nFailsafes = 0;
-  int freqError = 0;
-  int iCurrentBin = 0;
-  int nGoodPacketsThisBin = 0;
-  int nBadPacketsThisBin = 0;
-  std::array<int, 12> channels{};
-  int voltage = 0;
-  int capacityUsed = 0;
-  int current = 0;
-  float launchLongitude = 0.0f;
-  float launchLatitude = 0.0f;
-  float launchAltitude = 0.0f;
-};
+using DecoderValues = TelemetrySnapshot;
 
 class FakeQuorvex final : public IQuorvex {
  public:
