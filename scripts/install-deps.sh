@@ -18,6 +18,8 @@ packages=(
   # a real font for the offscreen platform, and an X server for screenshots.
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins fonts-dejavu-core
   xvfb xdotool imagemagick
+  # The live map's view in the window (Chromium inside Qt).
+  qt6-webengine-dev
   # The demo flight's caption and clock (textoverlay, timeoverlay);
   # rsvg-convert, which renders the artwork's PNGs from their SVG sources;
   # xwininfo, with which screenshots find the windows.

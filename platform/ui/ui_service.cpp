@@ -1,12 +1,14 @@
 #include "platform/ui/ui_service.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStringList>
+#include <QUrl>
 #include <cstdio>
 #include <memory>
 
@@ -131,6 +133,10 @@ void QtUiService::RememberFolderOf(const QString& path) const {
   const auto settings = OpenSettings(settingsPath_);
   settings->setValue(kLastFolder, QFileInfo(path).absolutePath());
   settings->sync();
+}
+
+bool QtUiService::OpenUrl(const QString& url) {
+  return QDesktopServices::openUrl(QUrl(url, QUrl::StrictMode));
 }
 
 }  // namespace ui

@@ -31,6 +31,8 @@ class IUiService {
   virtual std::optional<QString> GetSaveFileName(QWidget* owner, const QString& fileName,
                                                  const QString& defaultExtension,
                                                  const QString& filter) = 0;
+  // Shows `url` in the user's web browser; false when none could be started.
+  virtual bool OpenUrl(const QString& url) = 0;
 };
 
 // The real boxes. Where there is no screen to show them on (Qt's offscreen
@@ -49,6 +51,7 @@ class QtUiService final : public IUiService {
   std::optional<QString> GetSaveFileName(QWidget* owner, const QString& fileName,
                                          const QString& defaultExtension,
                                          const QString& filter) override;
+  bool OpenUrl(const QString& url) override;
 
  private:
   QString LastFolder() const;

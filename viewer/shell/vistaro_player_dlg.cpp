@@ -143,6 +143,7 @@ bool CVistaroPlayerDlg::OnInitDialog() {
   const auto stored = rateStore_.Read();
   SetCurSel(IDC_TELEMETRY_RATE, stored && *stored <= 2 ? int(*stored) : -1);
   ApplyTelemetryRate();
+  AddMapToggle();
   RestoreView();
   AddShortcuts();
   setAcceptDrops(true);
@@ -172,6 +173,8 @@ void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
   menu.addSeparator();
   QAction* gpx = menu.addAction(QStringLiteral("Export &GPX..."));
   gpx->setEnabled(static_cast<bool>(Decoder()));
+  menu.addSeparator();
+  AddMapActions(menu);
   menu.addSeparator();
   QAction* about = menu.addAction(QStringLiteral("&About VistaroPlayer..."));
   QAction* robust = menu.addAction(QStringLiteral("Ro&bust decoding"));

@@ -16,6 +16,7 @@
 #include "viewer/dialogs/uplink_status_dlg.h"
 #include "viewer/maps/earth_link.h"
 #include "viewer/maps/icon_server.h"
+#include "viewer/shell/map_view.h"
 #include "viewer/shell/media_graph.h"
 #include "viewer/shell/recent_recordings.h"
 #include "viewer/shell/robust_decoding.h"
@@ -23,6 +24,9 @@
 #include "viewer/shell/video_area.h"
 #include "viewer/shell/window_settings.h"
 #include "viewer/telemetry/refresh_cycle.h"
+
+class QAbstractButton;
+class QMenu;
 
 // The viewer's one window: the transport controls, the read-outs, the map
 // and status buttons, and the video area, over the media graph.
@@ -92,6 +96,21 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   // The local server of the plane icons; null when it could not start.
   const IconServer* Icons() const { return iconServer_.get(); }
 
+  // The live map's page. Until it is known the map cannot be chosen, and a
+  // remembered choice of the map waits for it.
+  void SetMapUrl(const std::string& url);
+  // The pilot's choice, as the toggle above the video area and the menu
+  // make it; remembered.
+  void PlaceMap(MapPlacement placement);
+  MapPlacement MapPlace() const { return mapPlacement_; }
+  void OpenMapInBrowser();
+  // Null until the map has first been shown there.
+  MapView* MainMapView() const { return mapView_; }
+  MapWindow* SeparateMapWindow() const { return mapWindow_.get(); }
+  // The toggle's two buttons, null before the window exists.
+  QAbstractButton* VideoToggle() const { return videoToggle_; }
+  QAbstractButton* MapToggle() const { return mapToggle_; }
+
  protected:
   bool OnInitDialog() override;
   void OnCommand(int id) override;
@@ -147,6 +166,11 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   void ShowStatusWindow(ui::CDialog& window, const QString& name);
   bool FlightInProgress() const;
 
+  // Where the map shows.
+  void AddMapToggle();
+  void ShowMapWhereChosen();
+  void AddMapActions(QMenu& menu);
+
   Options options_;
   QIcon mainIcon_;
   QRect savedClientRect_;
@@ -175,4 +199,11 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   std::unique_ptr<IconServer> iconServer_;
   std::unique_ptr<EarthLink> earth_;
   std::unique_ptr<RefreshCycle> refresh_;
+
+  std::string mapUrl_;
+  MapPlacement mapPlacement_ = MapPlacement::kVideo;
+  MapView* mapView_ = nullptr;  // in the video area's place, owned as a child
+  std::unique_ptr<MapWindow> mapWindow_;
+  QAbstractButton* videoToggle_ = nullptr;  // owned as children
+  QAbstractButton* mapToggle_ = nullptr;
 };

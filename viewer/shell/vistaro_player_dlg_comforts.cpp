@@ -58,6 +58,8 @@ void CVistaroPlayerDlg::RestoreView() {
     earth_->OnViewModeButton(static_cast<ViewMode>(view.viewMode));
   statusPlaces_ = view.statusWindows;
   recent_ = RecentRecordings(view.recentRecordings);
+  mapPlacement_ = static_cast<MapPlacement>(view.mapPlacement);
+  ShowMapWhereChosen();
 }
 
 RememberedView CVistaroPlayerDlg::CurrentView() const {
@@ -70,6 +72,7 @@ RememberedView CVistaroPlayerDlg::CurrentView() const {
   view.range = GetPos(IDC_RANGE);
   view.tilt = GetPos(IDC_TILT);
   view.rxSensitivity = uplink_.rxSensitivity;
+  view.mapPlacement = static_cast<int>(mapPlacement_);
   view.statusWindows = statusPlaces_;
   const std::pair<const ui::CDialog*, QString> windows[] = {
       {&uplink_, kUplinkWindow}, {&positional_, kPositionalWindow}, {&battery_, kBatteryWindow}};

@@ -31,6 +31,7 @@ const QString kGroundTrack = QStringLiteral("Window/ShowGroundTrack");
 const QString kRange = QStringLiteral("Window/Range");
 const QString kTilt = QStringLiteral("Window/Tilt");
 const QString kRxSensitivity = QStringLiteral("Window/RxSensitivity");
+const QString kMapPlacement = QStringLiteral("Window/MapPlacement");
 const QString kStatusGroup = QStringLiteral("StatusWindows");
 const QString kRecent = QStringLiteral("RecentRecordings");
 
@@ -49,6 +50,7 @@ RememberedView WindowSettings::Read() const {
   view.range = ReadInt(*settings, kRange, 0, 200, defaults.range);
   view.tilt = ReadInt(*settings, kTilt, 0, 90, defaults.tilt);
   view.rxSensitivity = ReadInt(*settings, kRxSensitivity, -1000, 1000, defaults.rxSensitivity);
+  view.mapPlacement = ReadInt(*settings, kMapPlacement, 0, 2, defaults.mapPlacement);
   settings->beginGroup(kStatusGroup);
   for (const QString& name : settings->childKeys()) {
     if (const auto point = ReadPoint(*settings, name)) view.statusWindows[name] = *point;
@@ -71,6 +73,7 @@ void WindowSettings::Write(const RememberedView& view) const {
   settings->setValue(kRange, view.range);
   settings->setValue(kTilt, view.tilt);
   settings->setValue(kRxSensitivity, view.rxSensitivity);
+  settings->setValue(kMapPlacement, view.mapPlacement);
   settings->remove(kStatusGroup);
   settings->beginGroup(kStatusGroup);
   for (const auto& [name, point] : view.statusWindows) settings->setValue(name, point);

@@ -16,6 +16,7 @@ struct RememberedView {
   int range = 133;
   int tilt = 80;
   int rxSensitivity = -100;  // dBm
+  int mapPlacement = 0;      // MapPlacement as its number
   // Frame top-left of each status window that was open, by its name.
   std::map<QString, QPoint> statusWindows;
   QStringList recentRecordings;  // newest first

@@ -49,12 +49,18 @@ class RecordingUiService final : public IUiService {
     fileDialogs.push_back({true, owner, fileName, defaultExtension, filter});
     return NextAnswer();
   }
+  // Recorded; no browser is started.
+  bool OpenUrl(const QString& url) override {
+    openedUrls.push_back(url);
+    return true;
+  }
 
   std::vector<Message> messages;
   std::vector<Message> questions;
   std::deque<bool> answers;
   std::vector<FileDialog> fileDialogs;
   std::deque<std::optional<QString>> fileAnswers;
+  std::vector<QString> openedUrls;
 
  private:
   std::optional<QString> NextAnswer() {

@@ -69,6 +69,7 @@ class SlowUserUi final : public ui::IUiService {
     if (whileOpen) whileOpen();
     return inner_.GetSaveFileName(owner, fileName, defaultExtension, filter);
   }
+  bool OpenUrl(const QString& url) override { return inner_.OpenUrl(url); }
   std::function<void()> whileOpen;
 
  private:
