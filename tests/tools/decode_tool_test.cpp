@@ -23,7 +23,7 @@
 #include "common/history_csv.h"
 #include "common/telemetry_snapshot.h"
 #include "tests/common/scratch_folder.h"
-#include "tests/decoder/test_decoder.h"
+#include "tests/fakes/scripted_decoder.h"
 #include "tests/tools/run_process.h"
 #include "tools/simulated_aircraft/frame_builder.h"
 #include "tools/simulated_aircraft/signal_renderer.h"
@@ -192,7 +192,7 @@ class Reference {
   IQuorvex& Control() { return decoder_; }
 
  private:
-  TestDecoder decoder_;
+  ScriptedDecoder decoder_;
 };
 
 int CountLines(const std::string& text) {
