@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "platform/com/library_path.h"
-#include "platform/filter/filter_server.h"
+#include "platform/com/factory_template.h"
 
 namespace {
 
