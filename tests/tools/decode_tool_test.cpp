@@ -33,7 +33,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 
 // A flight as it went into the audio.
 struct Recording {
@@ -208,7 +208,7 @@ class DecodeTool : public testing::Test {
 
   fs::path WriteWav(const std::string& name, const Recording& r) {
     const fs::path path = folder_ / name;
-    quorvex::encoder::WriteWav(
+    simulated_aircraft::WriteWav(
         path, {static_cast<std::uint16_t>(r.Channels()), r.options.link.sampleRate}, r.samples);
     return path;
   }

@@ -23,7 +23,7 @@
 
 namespace {
 
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 
 constexpr int kExitWriteFailed = 1;
 using cli::kExitUsage;

@@ -178,7 +178,7 @@ TEST_F(HistoryExport, UnwritableFileIsReportedWithItsCode) {
 }
 
 TEST_F(HistoryExport, SyntheticFlightThroughTheDecoderGivesTheToolsFile) {
-  using namespace quorvex::encoder;
+  using namespace simulated_aircraft;
   const auto flight = SyntheticFlight(20.0);
   decoder.FeedMono(RenderSignal(flight, SignalOptions{}));
   int good = 0;
