@@ -37,7 +37,7 @@
 #include "tools/quorvex-decode/exit_status.h"
 #include "tools/quorvex-decode/file_checks.h"
 #include "tools/quorvex-decode/media_decode.h"
-#include "tools/quorvex-decode/nmea_network.h"
+#include "common/nmea_network.h"
 #include "tools/quorvex-decode/options.h"
 #include "tools/quorvex-decode/recording_time.h"
 #include "tools/quorvex-decode/report.h"
