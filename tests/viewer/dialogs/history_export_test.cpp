@@ -11,7 +11,7 @@
 
 #include "common/history_csv.h"
 #include "platform/ui/testing/recording_ui_service.h"
-#include "tests/decoder/test_decoder.h"
+#include "tests/fakes/scripted_decoder.h"
 #include "tests/tools/run_process.h"
 #include "tools/simulated_aircraft/signal_renderer.h"
 #include "tools/simulated_aircraft/synthetic_flight.h"
@@ -69,7 +69,6 @@ class SlowUserUi final : public ui::IUiService {
     if (whileOpen) whileOpen();
     return inner_.GetSaveFileName(owner, fileName, defaultExtension, filter);
   }
-  bool OpenUrl(const QString& url) override { return inner_.OpenUrl(url); }
   std::function<void()> whileOpen;
 
  private:
@@ -100,7 +99,7 @@ class HistoryExport : public ::testing::Test {
   std::filesystem::path csv_;
   QWidget owner;
   ui::testing::RecordingUiService ui;
-  TestDecoder decoder;
+  ScriptedDecoder decoder;
 };
 
 TEST_F(HistoryExport, AsksForDiagDataOnlyWithADecoderAndWritesNothingOnCancel) {
@@ -114,7 +113,8 @@ TEST_F(HistoryExport, AsksForDiagDataOnlyWithADecoderAndWritesNothingOnCancel) {
   EXPECT_TRUE(asked.save);
   EXPECT_EQ(asked.fileName, "DiagData.csv");
   EXPECT_EQ(asked.defaultExtension, "");
-  EXPECT_EQ(asked.filter, "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*||");
+  EXPECT_EQ(asked.filter,
+            "CSV Files (*.csv)|*.csv|Full-precision CSV (*.csv)|*.csv|All Files (*.*)|*.*||");
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_TRUE(std::filesystem::is_empty(folder_));
 }
@@ -179,7 +179,7 @@ TEST_F(HistoryExport, UnwritableFileIsReportedWithItsCode) {
 }
 
 TEST_F(HistoryExport, SyntheticFlightThroughTheDecoderGivesTheToolsFile) {
-  using namespace quorvex::encoder;
+  using namespace simulated_aircraft;
   const auto flight = SyntheticFlight(20.0);
   decoder.FeedMono(RenderSignal(flight, SignalOptions{}));
   int good = 0;
