@@ -177,11 +177,14 @@ void LiveMap::AddFix(const TelemetrySnapshot& sample, int plotSelection,
   for (const PlaneIcon& icon : kPlaneIcons) {
     if (iconHref.ends_with(icon.path)) iconFile = icon.file;
   }
-  // As the "Lost Packets" plot counts them: the counter wraps at 255.
+  const std::lock_guard lock(mutex_);
+  // As the "Lost Packets" plot counts them: the counter wraps at 255. Until
+  // the first uplink frame the count is zero, and the jump to the first
+  // real count is no loss.
   std::int32_t lost = sample.linkQuality - lastLinkQuality_;
   if (sample.linkQuality < lastLinkQuality_) lost += 255;
-
-  const std::lock_guard lock(mutex_);
+  if (!linkQualitySeen_) lost = 0;
+  linkQualitySeen_ = linkQualitySeen_ || sample.linkQuality != 0;
   lastLinkQuality_ = sample.linkQuality;
   haveFix_ = true;
   fix_ = sample;
@@ -192,8 +195,6 @@ void LiveMap::AddFix(const TelemetrySnapshot& sample, int plotSelection,
                : plotSelection == 2 ? Colouring::kRssi
                : plotSelection == 3 ? Colouring::kLostPackets
                                     : Colouring::kNone;
-  // The first fix of a recording has no earlier count to lose against.
-  if (track_.empty()) lost = 0;
   track_.push_back({sample.latitude, sample.longitude, sample.altitude, sample.rssiValue1, lost});
 }
 
@@ -203,6 +204,7 @@ void LiveMap::BeginRecording() {
   ++trackId_;
   haveFix_ = false;
   lastLinkQuality_ = 0;
+  linkQualitySeen_ = false;
 }
 
 std::string LiveMap::StateJson(std::size_t have, std::uint64_t trackId) const {
@@ -211,8 +213,8 @@ std::string LiveMap::StateJson(std::size_t have, std::uint64_t trackId) const {
   json += haveFix_ ? "true" : "false";
   if (haveFix_) {
     json += ",\"plane\":{\"lat\":" + Number(fix_.latitude, 7) +
-            ",\"lon\":" + Number(fix_.longitude, 7) +
-            ",\"heading\":" + Number(std::fmod(fix_.heading + 360.0, 360.0), 1) +
+            ",\"lon\":" + Number(fix_.longitude, 7) + ",\"heading\":" +
+            Number(std::fmod(std::fmod(double{fix_.heading}, 360.0) + 360.0, 360.0), 1) +
             ",\"altitude\":" + Number(fix_.altitude, 1) + "}";
     const bool launchKnown = fix_.launchLatitude != 0.0f || fix_.launchLongitude != 0.0f;
     if (launchKnown) {

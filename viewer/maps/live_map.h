@@ -104,6 +104,7 @@ class LiveMap {
   std::vector<TrackPoint> track_;
   std::uint64_t trackId_ = 1;
   std::int32_t lastLinkQuality_ = 0;
+  bool linkQualitySeen_ = false;
   bool haveFix_ = false;
   TelemetrySnapshot fix_;
   Colouring colouring_ = Colouring::kNone;
