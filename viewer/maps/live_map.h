@@ -31,17 +31,17 @@ class LiveMap {
  public:
   struct Options {
     // The page's files (index.html, map.js, leaflet/...).
-    std::filesystem::path webFolder;
+    std::filesystem::path webFolder{};
     // The maker's plane icons (plane_icons.h); empty: no icons.
-    std::filesystem::path iconFolder;
+    std::filesystem::path iconFolder{};
     // "https://tile.openstreetmap.org/{z}/{x}/{y}.png"; empty: no tiles,
     // only the grid.
-    std::string tileUrl;
-    std::string tileAttribution;
+    std::string tileUrl{};
+    std::string tileAttribution{};
     // Where tiles are kept between runs; empty: not kept.
-    std::filesystem::path tileCache;
+    std::filesystem::path tileCache{};
     // Sent with every tile request, as tile servers ask.
-    std::string userAgent;
+    std::string userAgent{};
     std::uint16_t port = 0;
   };
 
