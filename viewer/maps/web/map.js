@@ -186,14 +186,18 @@
     view.fix = state.fix;
     if (state.fix) {
       const at = [state.plane.lat, state.plane.lon];
-      if (!plane || state.icon !== planeIconUrl) {
-        if (plane) plane.remove();
-        planeIconUrl = state.icon;
+      if (!plane) {
         plane = L.marker(at, { icon: planeIcon(state.icon), interactive: false, zIndexOffset: 1000 })
           .addTo(map);
+        planeIconUrl = state.icon;
+        // The first fix: from the world down to the field.
         map.setView(at, Math.max(map.getZoom(), 16));
       } else {
         plane.setLatLng(at);
+        if (state.icon !== planeIconUrl) {
+          plane.setIcon(planeIcon(state.icon));
+          planeIconUrl = state.icon;
+        }
       }
       turn(state.plane.heading);
       if (view.following) map.panTo(at, { animate: false });
