@@ -247,7 +247,13 @@ std::string LiveMap::StateJson(std::size_t have, std::uint64_t trackId) const {
       low = std::min(low, value(point));
       high = std::max(high, value(point));
     }
-    json += ",\"legend\":{\"min\":" + Number(low, 1) + ",\"max\":" + Number(high, 1) +
+    // Whole steps, so that the range, and with it the colour of the whole
+    // track, changes only now and then as the flight goes on.
+    static constexpr double kSteps[] = {1, 10, 5, 1};
+    const double step = kSteps[static_cast<std::size_t>(colouring_)];
+    low = std::floor(low / step) * step;
+    high = std::max(std::ceil(high / step) * step, low + step);
+    json += ",\"legend\":{\"min\":" + Number(low, 0) + ",\"max\":" + Number(high, 0) +
             ",\"unit\":" + Quoted(kUnits[kind]) + "}";
   }
 
