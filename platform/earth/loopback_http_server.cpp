@@ -114,13 +114,15 @@ void Serve(QTcpSocket* socket, const LoopbackHttpServer::DeferringHandler& handl
   auto request = std::make_shared<std::string>();
   auto answered = std::make_shared<bool>(false);
   auto replied = std::make_shared<bool>(false);
-  auto* limit = new QTimer(socket);
-  limit->setSingleShot(true);
-  QObject::connect(limit, &QTimer::timeout, socket, [socket] {
+  // Set once the handler keeps the request: the longer limit then holds.
+  auto deferred = std::make_shared<bool>(false);
+  const auto cutOff = [socket] {
     socket->abort();
     socket->deleteLater();
+  };
+  QTimer::singleShot(LoopbackHttpServer::kConnectionTimeLimit, socket, [deferred, cutOff] {
+    if (!*deferred) cutOff();
   });
-  limit->start(LoopbackHttpServer::kConnectionTimeLimit);
   QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
   QObject::connect(socket, &QObject::destroyed, [&open] { --open; });
   const auto write = [socket, replied](const std::string& reply) {
@@ -129,7 +131,7 @@ void Serve(QTcpSocket* socket, const LoopbackHttpServer::DeferringHandler& handl
   };
   QObject::connect(
       socket, &QTcpSocket::readyRead, socket,
-      [socket, request, answered, replied, limit, write, &handler, dispatch] {
+      [socket, request, answered, replied, deferred, cutOff, write, &handler, dispatch] {
         const QByteArray bytes = socket->readAll();
         if (*answered) return;
         request->append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
@@ -155,7 +157,10 @@ void Serve(QTcpSocket* socket, const LoopbackHttpServer::DeferringHandler& handl
             if (guard) write(reply);
           });
         });
-        if (!*replied) limit->start(LoopbackHttpServer::kDeferredTimeLimit);
+        if (!*replied) {
+          *deferred = true;
+          QTimer::singleShot(LoopbackHttpServer::kDeferredTimeLimit, socket, cutOff);
+        }
       });
   QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
     if (socket->bytesToWrite() == 0)

@@ -29,7 +29,8 @@ class LoopbackHttpServer {
   // query); empty for "404 Not Found".
   using Handler = std::function<std::optional<Resource>(std::string_view path)>;
 
-  // A request as a deferring handler sees it.
+  // A request as a deferring handler sees it; the views last as long as the
+  // call.
   struct Request {
     std::string_view path;
     std::string_view query;  // after the '?', without it
