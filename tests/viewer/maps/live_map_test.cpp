@@ -13,7 +13,7 @@
 #include <variant>
 
 #include "tests/common/scratch_folder.h"
-#include "tests/decoder/test_decoder.h"
+#include "tests/fakes/scripted_decoder.h"
 #include "tests/loopback_http.h"
 #include "tests/viewer/telemetry/fake_refresh_host.h"
 #include "tools/simulated_aircraft/synthetic_flight.h"
@@ -47,14 +47,14 @@ LiveMap::Options PageOptions() {
 
 // The fixes the refresh cycle hands on while a generated flight decodes.
 std::vector<TelemetrySnapshot> DecodedFlight(double seconds) {
-  TestDecoder decoder;
+  ScriptedDecoder decoder;
   ScratchFolder folder;
   FakeRefreshHost host(folder.path());
   host.decoder = static_cast<IQuorvex*>(&decoder);
   RefreshCycle cycle(host);
   Sender send(decoder);
-  for (const auto& frame : quorvex::encoder::SyntheticFlight(seconds)) {
-    send.Add(quorvex::encoder::BuildFrame(frame.record));
+  for (const auto& frame : simulated_aircraft::SyntheticFlight(seconds)) {
+    send.Add(simulated_aircraft::BuildFrame(frame.record));
     cycle.Tick();
   }
   return host.mapFixes;
@@ -88,7 +88,7 @@ TEST(LiveMap, ServesTheDecodedFlightBehindItsTokenAndSendsOnlyNewTrackPoints) {
   EXPECT_NEAR(state["plane"].toObject()["lat"].toDouble(), before.latitude, 1e-6);
   EXPECT_NEAR(state["plane"].toObject()["lon"].toDouble(), before.longitude, 1e-6);
   EXPECT_NEAR(state["launch"].toObject()["lat"].toDouble(),
-              quorvex::encoder::kSyntheticHomeLatitude, 1e-5);
+              simulated_aircraft::kSyntheticHomeLatitude, 1e-5);
   EXPECT_NEAR(state["distance"].toDouble(), before.distance, 0.1);
   EXPECT_EQ(state["icon"].toString(), "icons/FunJet64x64.png");
   EXPECT_EQ(StatusLine(Get(map->Port(), page + "icons/FunJet64x64.png")), "HTTP/1.1 200 OK");
