@@ -1,6 +1,7 @@
 # What `cmake --install` puts in place. The layout is fixed relative to the
 # prefix because the programs find each other by it: the viewer looks for
-# the plane icons in <exe dir>/../share/vistaroplayer/planes, and the
+# the plane icons in <exe dir>/../share/vistaroplayer/planes (and its map
+# page beside them), and the
 # registration step below runs bin/vistaro-regsvr on lib/vistaroplayer.
 
 option(VISTARO_REGISTER_ON_INSTALL
@@ -21,6 +22,12 @@ install(TARGETS quorvex vistaro_earth LIBRARY DESTINATION lib/vistaroplayer)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/planes/
         DESTINATION share/vistaroplayer/planes
         FILES_MATCHING PATTERN "*64x64.png")
+
+# The live map's page with Leaflet, as the build put it together
+# (viewer/maps/CMakeLists.txt); the viewer serves it from
+# <exe dir>/../share/vistaroplayer/map.
+install(DIRECTORY ${PROJECT_BINARY_DIR}/share/vistaroplayer/map/
+        DESTINATION share/vistaroplayer/map)
 
 install(FILES ${PROJECT_SOURCE_DIR}/resources/app-48.png
         DESTINATION share/icons/hicolor/48x48/apps RENAME vistaro-player.png)

@@ -32,12 +32,17 @@ packages=(
   libkml-dev
   # The GPX files we write are checked against the GPX 1.1 schema.
   libxml2-utils
+  # The live map: npm fetches Leaflet at build time; its tests drive the
+  # page in headless chromium.
+  nodejs chromium
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Some nodejs builds bring npm along; Debian's comes without it.
+command -v npm >/dev/null || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"

@@ -36,6 +36,7 @@ expected="$scratch/expected" actual="$scratch/actual"
   for icon in "$source"/resources/planes/*64x64.png; do
     echo "share/vistaroplayer/planes/$(basename "$icon")"
   done
+  (cd "$build/share/vistaroplayer/map" && find . -type f | sed 's|^\./|share/vistaroplayer/map/|')
 } | sort >"$expected"
 (cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort) >"$actual"
 diff -u "$expected" "$actual" >&2 || fail "the installed files differ from the expected list"
@@ -103,6 +104,35 @@ if [ -n "$good" ]; then
   grep -Eiq "Good Packets $good +Bad Packets 0 +lat -?[0-9]+\.[0-9]+.* sats [1-9]" <<<"$(tail -n 1 <<<"$readouts")" ||
     fail "the installed viewer's last read-outs differ from quorvex-decode (good=$good): $(tail -n 1 <<<"$readouts")"
 fi
+
+# --- the installed viewer serves its installed map page, Leaflet included,
+# and prints the address as soon as it listens
+status_of() {  # PORT PATH: the status line of a GET
+  exec 3<>"/dev/tcp/127.0.0.1/$1" || return 0
+  printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$2" >&3
+  head -n 1 <&3 | tr -d '\r'
+  exec 3<&-
+}
+mkfifo "$scratch/map-url"
+QT_QPA_PLATFORM=offscreen timeout 60 "$prefix/bin/vistaro-player" --print-map-url --quit-after 20 \
+  >"$scratch/map-url" 2>"$scratch/map.err" &
+map_viewer=$!
+exec 4<"$scratch/map-url"
+read -r -t 30 url <&4 || url=""
+if [[ "$url" =~ ^http://127\.0\.0\.1:([0-9]+)(/map/[0-9a-f]{32}/)$ ]]; then
+  port="${BASH_REMATCH[1]}" page="${BASH_REMATCH[2]}"
+  for path in "$page" "${page}leaflet/leaflet.js" "${page}map.js"; do
+    got="$(status_of "$port" "$path")"
+    [ "$got" = "HTTP/1.1 200 OK" ] || fail "the installed map page lacks $path: ${got:-no answer}"
+  done
+  got="$(status_of "$port" /map/state.json)"
+  [ "$got" = "HTTP/1.1 403 Forbidden" ] || fail "the map answers without its token: ${got:-no answer}"
+else
+  fail "vistaro-player --print-map-url printed '$url': $(cat "$scratch/map.err")"
+fi
+kill "$map_viewer" 2>/dev/null || true
+wait "$map_viewer" 2>/dev/null || true
+exec 4<&-
 
 # --- GStreamer finds and runs the decoder element through GST_PLUGIN_PATH
 # (only outside sanitizer builds: GStreamer's uninstrumented tools cannot

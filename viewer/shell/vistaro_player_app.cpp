@@ -46,6 +46,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
       line.help = true;
     } else if (argument == QStringLiteral("--version")) {
       line.version = true;
+    } else if (argument == QStringLiteral("--print-map-url")) {
+      line.printMapUrl = true;
     } else if (argument.startsWith(QLatin1Char('-')) && argument != QStringLiteral("-")) {
       line.error = QStringLiteral("unknown option %1").arg(argument);
     } else if (line.file.isEmpty()) {
@@ -64,6 +66,7 @@ QString CommandLineHelp() {
   return QStringLiteral(
       "usage: vistaro-player [--rate slow|norm|fast] [FILE | --live]\n"
       "                      [--fast] [--exit-at-end] [--print-readouts] [--quit-after S]\n"
+      "                      [--print-map-url]\n"
       "\n"
       "  FILE               load and play a recording at start, as Load does\n"
       "  --live             start a live capture from the first audio input\n"
@@ -73,6 +76,7 @@ QString CommandLineHelp() {
       "  --exit-at-end      quit when the recording has played to its end\n"
       "  --print-readouts   print the read-outs to standard output while running\n"
       "  --quit-after S     quit after S seconds\n"
+      "  --print-map-url    print the live map's address, for a browser, once it is served\n"
       "  --version          print the program's version\n");
 }
 
@@ -157,6 +161,14 @@ int CVistaroPlayerApp::Run(int argc, char** argv) {
   ui::QtUiService boxes;
   CVistaroPlayerDlg dialog(boxes, {});
   dialog.Create();
+  if (line.printMapUrl) {
+    if (const LiveMap* map = dialog.Map()) {
+      std::printf("%s\n", map->PageUrl().c_str());
+      std::fflush(stdout);
+    } else {
+      std::fprintf(stderr, "vistaro-player: the live map could not be served\n");
+    }
+  }
   StartFromCommandLine(dialog, line);
 
   ReadoutPrinter printer(dialog);

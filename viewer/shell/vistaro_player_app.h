@@ -15,6 +15,7 @@ struct CommandLine {
   QString error;                 // set when the line does not parse
   bool help = false;
   bool version = false;
+  bool printMapUrl = false;  // print the live map's address once it listens
 };
 
 // "vistaro-player 1.13": the program and its version.

@@ -62,6 +62,18 @@ std::filesystem::path PlaneIconFolder() {
   return std::filesystem::path(VISTARO_SOURCE_DIR) / "resources" / "planes";
 }
 
+// The live map's page, where the installed program has it, else in the
+// build tree.
+std::filesystem::path MapPageFolder() {
+  if (const char* folder = std::getenv("VISTARO_MAP_DIR"); folder && *folder) return folder;
+  const std::filesystem::path installed =
+      std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / ".." / "share" /
+      "vistaroplayer" / "map";
+  std::error_code error;
+  if (std::filesystem::is_directory(installed, error)) return installed;
+  return VISTARO_MAP_BUILD_DIR;
+}
+
 }  // namespace
 
 // The graph's boxes, shown through the dialog's service: owned by the main
@@ -119,6 +131,19 @@ CVistaroPlayerDlg::CVistaroPlayerDlg(ui::IUiService& ui, Options options)
       ShowMessage(problem, QStringLiteral("VistaroViewer"), ui::MessageIcon::kError);
   });
   positional_.SetCurrentDecoder([this] { return Decoder(); });
+
+  const LiveMap::TileSource tiles = LiveMap::TileSetting(options_.settingsPath);
+  std::string mapError;
+  liveMap_ = LiveMap::Start(
+      {.webFolder = MapPageFolder(),
+       .iconFolder = PlaneIconFolder(),
+       .tileUrl = tiles.url,
+       .tileAttribution = tiles.attribution,
+       .tileCache = LiveMap::DefaultTileCache(),
+       .userAgent = "VistaroPlayer/" + QCoreApplication::applicationVersion().toStdString()},
+      &mapError);
+  // Without it there is no map; everything else works.
+  if (!liveMap_) std::fprintf(stderr, "vistaro-player: no live map: %s\n", mapError.c_str());
   refresh_ = std::make_unique<RefreshCycle>(static_cast<IRefreshHost&>(*this));
 }
 
@@ -151,6 +176,7 @@ bool CVistaroPlayerDlg::OnInitDialog() {
   ApplyTelemetryRate();
   AddMapToggle();
   RestoreView();
+  if (liveMap_) SetMapUrl(liveMap_->PageUrl());
   AddShortcuts();
   setAcceptDrops(true);
 
@@ -420,7 +446,14 @@ void CVistaroPlayerDlg::RunRefreshCycle() {
   UpdateTimeLabel();
 }
 
-void CVistaroPlayerDlg::StartRecordingCycle() { refresh_->BeginRecording(); }
+void CVistaroPlayerDlg::StartRecordingCycle() {
+  refresh_->BeginRecording();
+  if (liveMap_) liveMap_->BeginRecording();
+}
+
+void CVistaroPlayerDlg::ShowOnMap(const TelemetrySnapshot& sample) {
+  if (liveMap_) liveMap_->AddFix(sample, PlotSelection(), IconHref());
+}
 
 void CVistaroPlayerDlg::SetSeekSlider(int position) { SetPos(IDC_SEEK, position); }
 

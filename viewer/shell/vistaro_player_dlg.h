@@ -16,6 +16,7 @@
 #include "viewer/dialogs/uplink_status_dlg.h"
 #include "viewer/maps/earth_link.h"
 #include "viewer/maps/icon_server.h"
+#include "viewer/maps/live_map.h"
 #include "viewer/shell/map_view.h"
 #include "viewer/shell/media_graph.h"
 #include "viewer/shell/network_nmea.h"
@@ -100,6 +101,8 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   const RefreshCycle& Refresh() const { return *refresh_; }
   // The local server of the plane icons; null when it could not start.
   const IconServer* Icons() const { return iconServer_.get(); }
+  // The live map's server; null when it could not start.
+  const LiveMap* Map() const { return liveMap_.get(); }
 
   // The live map's page. Until it is known the map cannot be chosen, and a
   // remembered choice of the map waits for it.
@@ -149,6 +152,7 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   void DriveCamera(double latitude, double longitude, double altitude, double heading) override {
     earth_->DriveCamera(latitude, longitude, altitude, heading);
   }
+  void ShowOnMap(const TelemetrySnapshot& sample) override;
 
   // The Google Earth link's view of the dialog.
   int RangePosition() override;
@@ -204,6 +208,7 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   CLOSCalculatorDlg losCalculator_;
   std::unique_ptr<IconServer> iconServer_;
   std::unique_ptr<EarthLink> earth_;
+  std::unique_ptr<LiveMap> liveMap_;
   std::unique_ptr<RefreshCycle> refresh_;
 
   std::string mapUrl_;

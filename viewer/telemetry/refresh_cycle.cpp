@@ -210,6 +210,8 @@ void RefreshCycle::ProcessSample(TelemetrySample& sample) {
     host_.DriveCamera(sample.latitude, sample.longitude, sample.altitude, state_.smoothedHeading);
   }
 
+  host_.ShowOnMap(sample);
+
   KmlWriter plane;
   plane.SetIconStyle(host_.IconHref(), 2.5f, sample.heading);
   plane.AddPoint(sample.longitude, sample.latitude, 0.0f, {});

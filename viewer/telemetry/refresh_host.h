@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/telemetry_snapshot.h"
 #include "platform/gst/graph_interfaces.h"
 
 class CBatteryStatusDlg;
@@ -59,6 +60,11 @@ class IRefreshHost {
   virtual bool EarthLinkedAndPresent() = 0;
   // Degrees, degrees, metres above sea level, degrees.
   virtual void DriveCamera(double latitude, double longitude, double altitude, double heading) = 0;
+
+  // ---- Live map ----
+  // Each new fix, once the dialogs have it (RSSI in dBm); a host without a
+  // map ignores it.
+  virtual void ShowOnMap(const TelemetrySnapshot& /*sample*/) {}
 
  protected:
   ~IRefreshHost() = default;

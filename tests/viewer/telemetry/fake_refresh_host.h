@@ -72,9 +72,11 @@ class FakeRefreshHost final : public IRefreshHost {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> packetCounts;
   std::vector<bool> launches;  // the force flags
   std::vector<Camera> cameras;
+  std::vector<TelemetrySnapshot> mapFixes;
 
   std::filesystem::path File(const char* name) const { return folder_ / name; }
 
+  void ShowOnMap(const TelemetrySnapshot& sample) override { mapFixes.push_back(sample); }
   IMediaSeeking* MediaSeeking() override { return seeking; }
   LONGLONG& Duration() override { return duration; }
   IUnknown* DecoderFilter() override { return decoder; }
