@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/iquorvex_stream.h"
 #include "platform/com/bstr.h"
 #include "platform/graph/graph_objects.h"
 #include "tests/common/scratch_folder.h"
@@ -239,6 +240,42 @@ TEST_F(Playback, SeekingBackAndPlayingAgainKeepOneHistory) {
     ASSERT_TRUE(WaitForCompletion(graph, 20));
   }
   EXPECT_EQ(HistoryOf(graph.DecoderFilter(), media::Folder() / "again.kml"), once);
+  EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, file.frames);
+}
+
+// Seeking forward past what was decoded, then back into the stretch
+// skipped, and playing on: the skipped audio is decoded when it plays and
+// its records take their place, so the decoder ends up holding what one
+// uninterrupted play gives.
+TEST_F(Playback, PlayingASkippedStretchLaterKeepsOneHistory) {
+  const media::File file = media::LongWav();
+  ASSERT_EQ(graph.OpenMediaFile(Wide(file.path)), S_OK);
+  ASSERT_TRUE(WaitForCompletion(graph, 20));
+  const std::string once = HistoryOf(graph.DecoderFilter(), media::Folder() / "once.kml");
+
+  // Built as Load builds it, but not run: where each play starts and stops
+  // is up to the test, not to how soon it can stop the graph.
+  ASSERT_EQ(graph.PrepareGraph(), S_OK);
+  ASSERT_TRUE(SUCCEEDED(graph.GraphBuilder()->RenderFile(Wide(file.path).c_str(), nullptr)));
+  ASSERT_EQ(graph.SpliceDecoder(), S_OK);
+  ComPtr<IQuorvexStream> stream;
+  ASSERT_EQ(graph.DecoderFilter()->QueryInterface(IID_IQuorvexStream, stream.PutVoid()), S_OK);
+  stream->SetRecordingTimeline(1);
+  graph.MediaControl()->Stop();
+  LONGLONG duration = 0;
+  ASSERT_EQ(graph.MediaSeeking()->GetDuration(&duration), S_OK);
+  // A part, forward over a stretch, back into it and on to the end, then
+  // from the start over the rest of it.
+  const std::pair<LONGLONG, LONGLONG> plays[] = {
+      {0, 5 * kSecond}, {15 * kSecond, 20 * kSecond}, {10 * kSecond, duration}, {0, duration}};
+  for (auto [from, to] : plays) {
+    ASSERT_EQ(graph.MediaSeeking()->SetPositions(&from, AM_SEEKING_AbsolutePositioning, &to,
+                                                 AM_SEEKING_AbsolutePositioning),
+              S_OK);
+    graph.MediaControl()->Run();
+    ASSERT_TRUE(WaitForCompletion(graph, 20));
+  }
+  EXPECT_EQ(HistoryOf(graph.DecoderFilter(), media::Folder() / "pieces.kml"), once);
   EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, file.frames);
 }
 
