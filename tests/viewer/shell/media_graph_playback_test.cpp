@@ -248,7 +248,7 @@ TEST_F(Playback, SeekingBackAndPlayingAgainKeepOneHistory) {
 // its records take their place, so the decoder ends up holding what one
 // uninterrupted play gives.
 TEST_F(Playback, PlayingASkippedStretchLaterKeepsOneHistory) {
-  const media::File file = media::LongWav();
+  const media::File file = media::VideoAndAudioMkv();
   ASSERT_EQ(graph.OpenMediaFile(Wide(file.path)), S_OK);
   ASSERT_TRUE(WaitForCompletion(graph, 20));
   const std::string once = HistoryOf(graph.DecoderFilter(), media::Folder() / "once.kml");
@@ -256,11 +256,11 @@ TEST_F(Playback, PlayingASkippedStretchLaterKeepsOneHistory) {
   // Built as Load builds it, but not run: where each play starts and stops
   // is up to the test, not to how soon it can stop the graph.
   ASSERT_EQ(graph.PrepareGraph(), S_OK);
-  ASSERT_TRUE(SUCCEEDED(graph.GraphBuilder()->RenderFile(Wide(file.path).c_str(), nullptr)));
-  ASSERT_EQ(graph.SpliceDecoder(), S_OK);
   ComPtr<IQuorvexStream> stream;
   ASSERT_EQ(graph.DecoderFilter()->QueryInterface(IID_IQuorvexStream, stream.PutVoid()), S_OK);
   stream->SetRecordingTimeline(1);
+  ASSERT_TRUE(SUCCEEDED(graph.GraphBuilder()->RenderFile(Wide(file.path).c_str(), nullptr)));
+  ASSERT_EQ(graph.SpliceDecoder(), S_OK);
   graph.MediaControl()->Stop();
   LONGLONG duration = 0;
   ASSERT_EQ(graph.MediaSeeking()->GetDuration(&duration), S_OK);
