@@ -1,12 +1,18 @@
 #include "decoder/control_interface/quorvex_control.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
+
+#include "common/frame_csv_writer.h"
+#include "platform/com/utf.h"
+#include "platform/file/atomic_file.h"
 
 namespace {
 
@@ -45,6 +51,25 @@ void ReadBattery(const BatteryRecord& r, int* voltage, int* capacityUsed, int* c
   *voltage = r.voltage;
   *capacityUsed = r.capacityUsed;
   *current = r.current;
+}
+
+// One TCP server per endpoint in the process: the viewer makes the next
+// decoder while the last one still holds the port, and the clients (gpsd,
+// a moving map) stay connected from one recording to the next.
+std::shared_ptr<NmeaNetwork> SharedTcpServer(const std::string& endpoint, std::string& why) {
+  static std::mutex lock;
+  static std::map<std::string, std::weak_ptr<NmeaNetwork>> servers;
+  std::lock_guard guard(lock);
+  std::erase_if(servers, [](const auto& entry) { return entry.second.expired(); });
+  if (auto server = servers[endpoint].lock()) return server;
+  auto server = std::make_shared<NmeaNetwork>();
+  why = server->ListenTcp(endpoint);
+  if (!why.empty()) {
+    servers.erase(endpoint);
+    return nullptr;
+  }
+  servers[endpoint] = server;
+  return server;
 }
 
 }  // namespace
@@ -481,5 +506,124 @@ HRESULT CQuorvexControl::GetPositionFrameCount(int* count) {
 HRESULT CQuorvexControl::SetRecordingTimeline(BOOL enabled) {
   std::lock_guard guard(lock_);
   recordingTimeline_ = enabled != 0;
+  return S_OK;
+}
+
+TelemetryFrame CQuorvexControl::TelemetryFrameOf(const DecodedFrame& frame,
+                                                 std::optional<double> streamSeconds) {
+  TelemetryFrame f;
+  f.streamSeconds = streamSeconds;
+  switch (frame.type) {
+    case kFramePosition: {
+      const PositionRecord& p = frame.position;
+      f.type = TelemetryFrame::Type::kPosition;
+      f.timeOfDayMs = p.timeMs;
+      f.latitude = p.latitude / kUnitsPerDegree;
+      f.longitude = p.longitude / kUnitsPerDegree;
+      f.altitude = p.altitude / kCentimetresPerMetre;
+      f.satellites = p.numSats;
+      f.launchSiteKnown = frame.launchSiteKnown;
+      if (frame.launchSiteKnown) {
+        f.altitudeAboveLaunch = frame.altitudeAboveLaunch;
+        f.distance = frame.distance;
+      }
+      break;
+    }
+    case kFrameUplink: {
+      const UplinkRecord& u = frame.uplink;
+      f.type = TelemetryFrame::Type::kUplink;
+      f.rssi1 = u.rssiValue1;
+      f.rssi2 = u.rssiValue2;
+      f.linkQuality = u.linkQuality;
+      f.failsafes = u.nFailsafes;
+      f.frequencyError = u.freqError;
+      f.bin = u.iCurrentBin;
+      f.goodPackets = u.nGoodPacketsThisBin;
+      f.badPackets = u.nBadPacketsThisBin;
+      break;
+    }
+    case kFrameBattery: {
+      const BatteryRecord& b = frame.battery;
+      f.type = TelemetryFrame::Type::kBattery;
+      f.voltageMv = b.voltage;
+      f.capacityUsedMah = b.capacityUsed;
+      f.currentMa = b.current;
+      break;
+    }
+  }
+  return f;
+}
+
+void CQuorvexControl::LogFrames(std::span<const TelemetryFrame> frames) {
+  if (frames.empty()) return;
+  std::lock_guard guard(lock_);
+  frameLog_.insert(frameLog_.end(), frames.begin(), frames.end());
+}
+
+HRESULT CQuorvexControl::GetFrameCount(int* count) {
+  if (!count) return E_POINTER;
+  std::lock_guard guard(lock_);
+  *count =
+      static_cast<int>(std::min<std::size_t>(frameLog_.size(), std::numeric_limits<int>::max()));
+  return S_OK;
+}
+
+HRESULT CQuorvexControl::WriteFrameCsv(int frameCount, BSTR path) {
+  if (SysStringLen(path) == 0) return E_INVALIDARG;
+  std::vector<TelemetryFrame> frames;
+  {
+    // A copy: the document is made and written (a long flight, a slow disk)
+    // while the audio goes on being decoded.
+    std::lock_guard guard(lock_);
+    const auto count =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(frameCount, 0)), frameLog_.size());
+    frames.assign(frameLog_.begin(), frameLog_.begin() + static_cast<std::ptrdiff_t>(count));
+  }
+  const std::filesystem::path target(std::u16string(path, SysStringLen(path)));
+  if (ReplaceFileContents(target, frame_csv::Document(frames))) return S_OK;
+  return HresultFromErrno(errno != 0 ? errno : EIO);
+}
+
+HRESULT CQuorvexControl::SetNmeaNetwork(BSTR udpDestination, BSTR tcpEndpoint, BSTR* error) {
+  if (error) *error = nullptr;
+  const auto text = [](BSTR value) {
+    return value ? Utf16ToUtf8(std::u16string_view(value, SysStringLen(value))) : std::string();
+  };
+  const std::string udp = text(udpDestination);
+  const std::string tcp = text(tcpEndpoint);
+  const auto fail = [error](HRESULT hr, const std::string& why) {
+    if (error) *error = ComBstr(std::string_view(why)).Detach();
+    return hr;
+  };
+  std::lock_guard setting(networkSetting_);
+  const bool udpChanged = udp != udpDestination_;
+  const bool tcpChanged = tcp != tcpEndpoint_;
+  if (!udpChanged && !tcpChanged) return S_OK;
+  if (!udp.empty()) {
+    if (std::string why = NmeaNetwork::CheckUdp(udp); !why.empty()) return fail(E_INVALIDARG, why);
+  }
+  if (!tcp.empty()) {
+    if (std::string why = NmeaNetwork::CheckTcp(tcp); !why.empty()) return fail(E_INVALIDARG, why);
+  }
+  // Made in full before anything is replaced, so that a failure leaves the
+  // outputs as they were; an unchanged output keeps its socket and clients.
+  std::shared_ptr<NmeaNetwork> udpOutput, tcpOutput;
+  if (udpChanged && !udp.empty()) {
+    udpOutput = std::make_shared<NmeaNetwork>();
+    if (std::string why = udpOutput->AddUdp(udp); !why.empty()) return fail(E_FAIL, why);
+  }
+  if (tcpChanged && !tcp.empty()) {
+    std::string why;
+    tcpOutput = SharedTcpServer(tcp, why);
+    if (!tcpOutput) return fail(E_FAIL, why);
+  }
+  {
+    std::lock_guard guard(lock_);
+    if (udpChanged) udpOutput = engine_.ReplaceNetwork(NetworkOutput::kUdp, std::move(udpOutput));
+    if (tcpChanged) tcpOutput = engine_.ReplaceNetwork(NetworkOutput::kTcp, std::move(tcpOutput));
+  }
+  udpDestination_ = udp;
+  tcpEndpoint_ = tcp;
+  // The replaced outputs close on the way out, after the unlock.
   return S_OK;
 }

@@ -6,13 +6,17 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "common/iquorvex.h"
 #include "common/iquorvex_demodulator.h"
+#include "common/iquorvex_frame_log.h"
 #include "common/iquorvex_nmea.h"
+#include "common/iquorvex_nmea_network.h"
 #include "common/iquorvex_stream.h"
+#include "common/telemetry_frame.h"
 #include "decoder/demodulator/robust_demodulator.h"
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
@@ -29,7 +33,9 @@
 class CQuorvexControl : public IQuorvex,
                         public IQuorvexStream,
                         public IQuorvexNmea,
-                        public IQuorvexDemodulator {
+                        public IQuorvexDemodulator,
+                        public IQuorvexNmeaNetwork,
+                        public IQuorvexFrameLog {
  public:
   static constexpr double kPassThroughGain = 0.05;
 
@@ -79,6 +85,12 @@ class CQuorvexControl : public IQuorvex,
   void SetPassThroughGain(double gain) { gain_.store(gain, std::memory_order_relaxed); }
   double PassThroughGain() const { return gain_.load(std::memory_order_relaxed); }
   std::int32_t SlotRate() const;
+  // `frame` in physical units, as the outputs that follow a flight take it.
+  static TelemetryFrame TelemetryFrameOf(const DecodedFrame& frame,
+                                         std::optional<double> streamSeconds);
+  // Frames just decoded, for IQuorvexFrameLog; the owner that knows the
+  // stream's clock gives them their stream times.
+  void LogFrames(std::span<const TelemetryFrame> frames);
 
   // IQuorvex
   HRESULT STDMETHODCALLTYPE SetSerialPort(BSTR portName) override;
@@ -123,6 +135,14 @@ class CQuorvexControl : public IQuorvex,
   // histories, counters and side outputs carry on across a change.
   HRESULT STDMETHODCALLTYPE SetDemodulator(int demodulator) override;
   HRESULT STDMETHODCALLTYPE GetDemodulator(int* demodulator) override;
+
+  // IQuorvexNmeaNetwork
+  HRESULT STDMETHODCALLTYPE SetNmeaNetwork(BSTR udpDestination, BSTR tcpEndpoint,
+                                           BSTR* error) override;
+
+  // IQuorvexFrameLog
+  HRESULT STDMETHODCALLTYPE GetFrameCount(int* count) override;
+  HRESULT STDMETHODCALLTYPE WriteFrameCsv(int frameCount, BSTR path) override;
 
  protected:
   ~CQuorvexControl();
@@ -183,6 +203,11 @@ class CQuorvexControl : public IQuorvex,
   CRobustDemodulator robust_{robustSink_};
   std::atomic<int> demodulator_{kQuorvexDemodulatorSeed};
   std::atomic<int> audioChannel_{1};
+  // Under lock_, as the histories: every frame with its stream time.
+  std::vector<TelemetryFrame> frameLog_;
+  // Serializes SetNmeaNetwork, whose look-ups and binding run unlocked.
+  std::mutex networkSetting_;
+  std::string udpDestination_, tcpEndpoint_;  // in force, under networkSetting_
   std::atomic<double> gain_{kPassThroughGain};
   bool recordingTimeline_ = false;
   // The stretches decoded so far, by their first sample frame; they never

@@ -30,6 +30,10 @@ HRESULT BrelaneTelemetryDecode::NonDelegatingQueryInterface(REFIID iid, void** o
   if (iid == IID_IQuorvexNmea) return GetInterface(static_cast<IQuorvexNmea*>(this), object);
   if (iid == IID_IQuorvexDemodulator)
     return GetInterface(static_cast<IQuorvexDemodulator*>(this), object);
+  if (iid == IID_IQuorvexNmeaNetwork)
+    return GetInterface(static_cast<IQuorvexNmeaNetwork*>(this), object);
+  if (iid == IID_IQuorvexFrameLog)
+    return GetInterface(static_cast<IQuorvexFrameLog*>(this), object);
   return CTransformFilter::NonDelegatingQueryInterface(iid, object);
 }
 
@@ -92,7 +96,6 @@ HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* out
   const auto values = static_cast<std::size_t>(input->GetActualDataLength()) / 2;
   const auto bytes = static_cast<LONG>(values * 2);
   if (bytes > output->GetSize()) return VFW_E_BUFFER_OVERFLOW;
-  const bool post = PostMessages();
   decoded_.clear();
   // The time stamp places the buffer in the recording, to the nearest
   // sample frame.
@@ -102,36 +105,46 @@ HRESULT BrelaneTelemetryDecode::Transform(IMediaSample* input, IMediaSample* out
   if (SUCCEEDED(input->GetTime(&start, &stop)) && start >= 0 && sampleRate_ > 0)
     firstFrame = (start * sampleRate_ + kUnitsPerSecond / 2) / kUnitsPerSecond;
   ProcessBuffer(reinterpret_cast<const std::int16_t*>(in), reinterpret_cast<std::int16_t*>(out),
-                values, inputChannels_, firstFrame, post ? &decoded_ : nullptr);
-  // Posted outside the decoder's lock: a synchronous bus handler may well
-  // read the decoder through IQuorvex.
-  if (!decoded_.empty()) PostFrames(input);
+                values, inputChannels_, firstFrame, &decoded_);
+  // Logged and posted outside the decoder's lock: a synchronous bus handler
+  // may well read the decoder through IQuorvex.
+  if (!decoded_.empty()) ReportFrames(firstFrame);
   return output->SetActualDataLength(bytes);
 }
 
-void BrelaneTelemetryDecode::PostFrames(IMediaSample* input) {
+void BrelaneTelemetryDecode::ReportFrames(std::optional<std::int64_t> firstFrame) {
   GstElement* element = RunningElement();
-  if (!element) return;
-  REFERENCE_TIME start = 0, stop = 0;
-  const bool timed = SUCCEEDED(input->GetTime(&start, &stop)) && sampleRate_ > 0;
-  const GstSegment& segment = GST_BASE_TRANSFORM(element)->segment;
+  const bool post = element && PostMessages();
+  const bool timed = firstFrame && sampleRate_ > 0;
+  logged_.clear();
   for (const DecodedFrame& frame : decoded_) {
     GstClockTime at = GST_CLOCK_TIME_NONE;
-    // The frame ends with the sample that completed it.
+    // The frame ends with the sample that completed it, counted from the
+    // start of the recording: its time does not depend on how the audio was
+    // cut into buffers, so every player of a recording gives the same.
     if (timed) {
-      at = static_cast<GstClockTime>(start) * 100 +
-           gst_util_uint64_scale(frame.sampleFrame + 1, GST_SECOND,
-                                 static_cast<guint64>(sampleRate_));
+      at = gst_util_uint64_scale(static_cast<guint64>(*firstFrame) + frame.sampleFrame + 1,
+                                 GST_SECOND, static_cast<guint64>(sampleRate_));
     }
-    const GstClockTime streamTime =
-        timed ? gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, at) : GST_CLOCK_TIME_NONE;
-    const GstClockTime runningTime =
-        timed ? gst_segment_to_running_time(&segment, GST_FORMAT_TIME, at) : GST_CLOCK_TIME_NONE;
-    gst_element_post_message(
-        element, gst_message_new_element(GST_OBJECT(element),
-                                         TelemetryStructure(frame, at, streamTime, runningTime)));
+    GstClockTime streamTime = GST_CLOCK_TIME_NONE;
+    GstClockTime runningTime = GST_CLOCK_TIME_NONE;
+    if (timed && element) {
+      const GstSegment& segment = GST_BASE_TRANSFORM(element)->segment;
+      streamTime = gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, at);
+      runningTime = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, at);
+    }
+    logged_.push_back(TelemetryFrameOf(
+        frame, GST_CLOCK_TIME_IS_VALID(streamTime)
+                   ? std::optional<double>(static_cast<double>(streamTime) / GST_SECOND)
+                   : std::nullopt));
+    if (post) {
+      gst_element_post_message(
+          element, gst_message_new_element(GST_OBJECT(element),
+                                           TelemetryStructure(frame, at, streamTime, runningTime)));
+    }
   }
-  gst_object_unref(element);
+  LogFrames(logged_);
+  if (element) gst_object_unref(element);
 }
 
 HRESULT BrelaneTelemetryDecode::EndOfStream() {

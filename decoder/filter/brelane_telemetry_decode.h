@@ -23,7 +23,8 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
 
   DECLARE_IUNKNOWN
 
-  // IID_IQuorvex, IID_IQuorvexNmea, then the base's interfaces.
+  // IQuorvex and its companions (stream, NMEA file and network,
+  // demodulator, frame log), then the base's interfaces.
   HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** object) override;
 
   HRESULT CheckInputType(const CMediaType* mediaType) override;
@@ -48,7 +49,10 @@ class BrelaneTelemetryDecode final : public CTransformFilter, public CQuorvexCon
   int inputChannels_ = 0;
   std::int64_t sampleRate_ = 0;
   std::atomic<bool> postMessages_{true};
-  std::vector<DecodedFrame> decoded_;  // reused by every buffer
+  std::vector<DecodedFrame> decoded_;   // reused by every buffer
+  std::vector<TelemetryFrame> logged_;  // reused by every buffer
 
-  void PostFrames(IMediaSample* input);
+  // Logs the frames of the buffer whose first sample frame lies at
+  // `firstFrame` in the recording, and posts them on the bus.
+  void ReportFrames(std::optional<std::int64_t> firstFrame);
 };

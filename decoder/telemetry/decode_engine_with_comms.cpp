@@ -236,6 +236,9 @@ void CDecodeEngineWithComms::OnPosition(PositionRecord record) {
       serialSink_->Write(ComBstr(rmc).Detach());
       serialSink_->Write(ComBstr(gga).Detach());
     }
+    for (const auto& output : network_) {
+      if (output) output->Send(rmc + gga);
+    }
   }
 }
 

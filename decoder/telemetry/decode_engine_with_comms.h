@@ -11,10 +11,15 @@
 #include <vector>
 
 #include "common/kml_writer.h"
+#include "common/nmea_network.h"
 #include "decoder/demodulator/decode_engine.h"
 #include "decoder/telemetry/nmea.h"
 #include "decoder/telemetry/telemetry_comms.h"
 #include "platform/com/bstr.h"
+
+// The two network outputs of the NMEA sentences, set apart so that a new
+// UDP destination leaves the TCP clients connected.
+enum class NetworkOutput { kUdp, kTcp };
 
 // Gives the frames their meaning: the current telemetry, the launch site,
 // distance flown and course, the three histories under one running key, and
@@ -95,6 +100,15 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   std::unique_ptr<CTelemetryComms> ReplaceSerialSink(ComBstr portName,
                                                      std::unique_ptr<CTelemetryComms> sink);
   void MarkSerialPortRequested() { serialPortRequested_ = true; }
+  // Puts in a network output (null: none), made by the caller, and hands
+  // back the one it replaces: name look-ups, binding and closing stay
+  // outside whatever lock serializes the engine. An output may be shared
+  // with other engines.
+  std::shared_ptr<NmeaNetwork> ReplaceNetwork(NetworkOutput kind,
+                                              std::shared_ptr<NmeaNetwork> output) {
+    network_[static_cast<int>(kind)].swap(output);
+    return output;
+  }
   BSTR SerialPortName() const { return serialPortName_.Get(); }
   bool SerialPortRequested() const { return serialPortRequested_; }
   const CTelemetryComms& SerialSink() const { return *serialSink_; }
@@ -128,6 +142,7 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   std::unique_ptr<CTelemetryComms> serialSink_ = std::make_unique<CTelemetryComms>();
   ComBstr serialPortName_;
   bool serialPortRequested_ = false;
+  std::shared_ptr<NmeaNetwork> network_[2];  // by NetworkOutput
   PositionRecord currentPosition_{};
   PositionRecord previousPosition_{};
   PositionRecord launchSite_{};

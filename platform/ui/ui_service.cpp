@@ -1,14 +1,21 @@
 #include "platform/ui/ui_service.h"
 
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStringList>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace ui {
 
@@ -100,14 +107,55 @@ std::optional<QString> QtUiService::GetOpenFileName(QWidget* owner, const QStrin
 std::optional<QString> QtUiService::GetSaveFileName(QWidget* owner, const QString& fileName,
                                                     const QString& defaultExtension,
                                                     const QString& filter) {
-  QFileDialog dialog(owner, QString(), LastFolder(), QtFileFilter(filter));
+  return GetSaveFileNameOfType(owner, fileName, defaultExtension, filter, nullptr);
+}
+
+std::optional<QString> QtUiService::GetSaveFileNameOfType(QWidget* owner, const QString& fileName,
+                                                          const QString& defaultExtension,
+                                                          const QString& filter, int* fileType) {
+  const QString filters = QtFileFilter(filter);
+  QFileDialog dialog(owner, QString(), LastFolder(), filters);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   if (!defaultExtension.isEmpty()) dialog.setDefaultSuffix(defaultExtension);
   if (!fileName.isEmpty()) dialog.selectFile(fileName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  if (fileType) {
+    *fileType = std::max<int>(
+        0,
+        static_cast<int>(filters.split(QStringLiteral(";;")).indexOf(dialog.selectedNameFilter())));
+  }
   RememberFolderOf(dialog.selectedFiles().front());
   return dialog.selectedFiles().front();
+}
+
+std::optional<QStringList> QtUiService::AskForText(QWidget* owner, const QString& caption,
+                                                   const QString& prompt, const QStringList& labels,
+                                                   const QStringList& values) {
+  if (HeadlessDisplay()) {
+    std::fprintf(stderr, "%s: %s [Cancel]\n", caption.toLocal8Bit().constData(),
+                 prompt.toLocal8Bit().constData());
+    return std::nullopt;
+  }
+  QDialog dialog(owner);
+  dialog.setWindowTitle(caption);
+  auto* form = new QFormLayout(&dialog);
+  auto* text = new QLabel(prompt, &dialog);
+  text->setWordWrap(true);
+  form->addRow(text);
+  std::vector<QLineEdit*> lines;
+  for (qsizetype i = 0; i < labels.size(); ++i) {
+    lines.push_back(new QLineEdit(i < values.size() ? values[i] : QString(), &dialog));
+    form->addRow(labels[i], lines.back());
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  QStringList answers;
+  for (const QLineEdit* line : lines) answers << line->text();
+  return answers;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class QWidget;
@@ -31,6 +32,24 @@ class IUiService {
   virtual std::optional<QString> GetSaveFileName(QWidget* owner, const QString& fileName,
                                                  const QString& defaultExtension,
                                                  const QString& filter) = 0;
+  // As GetSaveFileName, for a choice of file types: `fileType` (when not
+  // null) gets the index in `filter` of the type the user picked, 0 for the
+  // first. A service that offers no choice gives the first.
+  virtual std::optional<QString> GetSaveFileNameOfType(QWidget* owner, const QString& fileName,
+                                                       const QString& defaultExtension,
+                                                       const QString& filter, int* fileType) {
+    if (fileType) *fileType = 0;
+    return GetSaveFileName(owner, fileName, defaultExtension, filter);
+  }
+  // A form of one line of text per label, filled in with `values`: the
+  // lines the user accepted, one per label, or nullopt when cancelled. A
+  // service without forms cancels.
+  virtual std::optional<QStringList> AskForText(QWidget* /*owner*/, const QString& /*caption*/,
+                                                const QString& /*prompt*/,
+                                                const QStringList& /*labels*/,
+                                                const QStringList& /*values*/) {
+    return std::nullopt;
+  }
 };
 
 // The real boxes. Where there is no screen to show them on (Qt's offscreen
@@ -49,6 +68,13 @@ class QtUiService final : public IUiService {
   std::optional<QString> GetSaveFileName(QWidget* owner, const QString& fileName,
                                          const QString& defaultExtension,
                                          const QString& filter) override;
+  std::optional<QString> GetSaveFileNameOfType(QWidget* owner, const QString& fileName,
+                                               const QString& defaultExtension,
+                                               const QString& filter, int* fileType) override;
+  // Where boxes cannot be seen, cancelled with a line on standard error.
+  std::optional<QStringList> AskForText(QWidget* owner, const QString& caption,
+                                        const QString& prompt, const QStringList& labels,
+                                        const QStringList& values) override;
 
  private:
   QString LastFolder() const;

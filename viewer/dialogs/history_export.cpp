@@ -1,11 +1,14 @@
 #include "viewer/dialogs/history_export.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "common/gpx_writer.h"
 #include "common/history_csv.h"
 #include "common/history_frames.h"
+#include "common/iquorvex_frame_log.h"
+#include "platform/com/bstr.h"
 #include "platform/file/atomic_file.h"
 
 void ExportHistory(const ComPtr<IQuorvex>& decoder, ui::IUiService& ui, QWidget* owner) {
@@ -14,11 +17,37 @@ void ExportHistory(const ComPtr<IQuorvex>& decoder, ui::IUiService& ui, QWidget*
   // it stood when the button was pressed.
   int count = 0;
   decoder->GetRecordCount(&count);
+  ComPtr<IQuorvexFrameLog> log;
+  int frames = 0;
+  if (SUCCEEDED(decoder.As(IID_IQuorvexFrameLog, log))) log->GetFrameCount(&frames);
 
   // No default extension and no overwrite question: the same name is meant
   // to be exported to again and again.
-  const auto chosen = ui.GetSaveFileName(nullptr, kHistoryFileName, QString(), kHistoryFilter);
+  int type = 0;
+  const auto chosen =
+      ui.GetSaveFileNameOfType(nullptr, kHistoryFileName, QString(), kHistoryFilter, &type);
   if (!chosen || chosen->isEmpty()) return;
+
+  if (type == kFullPrecisionCsvType) {
+    QString problem;
+    if (!log) {
+      problem = QStringLiteral(
+          "This decoder keeps no full-precision log; it may be older than "
+          "this program.");
+    } else if (const HRESULT hr =
+                   log->WriteFrameCsv(frames, ComBstr(chosen->toStdU16String()).Get());
+               FAILED(hr)) {
+      const int code = ErrnoFromHresult(hr);
+      problem =
+          QStringLiteral("Could not save the full-precision CSV file %1: %2")
+              .arg(*chosen, code ? QString::fromLocal8Bit(std::strerror(code))
+                                 : QStringLiteral("error 0x%1")
+                                       .arg(static_cast<unsigned>(hr), 8, 16, QLatin1Char('0')));
+    }
+    if (!problem.isEmpty())
+      ui.MessageBox(owner, problem, QStringLiteral("VistaroViewer"), ui::MessageIcon::kError);
+    return;
+  }
 
   const std::filesystem::path path(chosen->toStdU16String());
   if (const HRESULT hr = history_csv::Write(*decoder, count, path); FAILED(hr)) {

@@ -10,14 +10,17 @@
 class QWidget;
 
 inline const QString kHistoryFileName = QStringLiteral("DiagData.csv");
-inline const QString kHistoryFilter =
-    QStringLiteral("CSV Files (*.csv)|*.csv|All Files (*.*)|*.*||");
+// The second type is every frame at full precision with its stream time,
+// the file quorvex-decode --csv-full writes.
+inline const QString kHistoryFilter = QStringLiteral(
+    "CSV Files (*.csv)|*.csv|Full-precision CSV (*.csv)|*.csv|All Files (*.*)|*.*||");
+inline constexpr int kFullPrecisionCsvType = 1;
 
 // The main dialog's "Export History" button: the decoder's packet history
-// into a CSV file the user names. Nothing happens without a decoder. A file
-// that cannot be written is reported in a box owned by `owner`, the way a
-// failed track export is: the pilot asked for the data and would otherwise
-// believe it saved.
+// into a CSV file the user names, as it stood when the button was pressed.
+// Nothing happens without a decoder. A file that cannot be written is
+// reported in a box owned by `owner`, the way a failed track export is: the
+// pilot asked for the data and would otherwise believe it saved.
 void ExportHistory(const ComPtr<IQuorvex>& decoder, ui::IUiService& ui, QWidget* owner);
 
 inline const QString kGpxFileName = QStringLiteral("Flight.gpx");

@@ -153,6 +153,7 @@ HRESULT MediaGraph::PrepareGraph() {
   // every file and every capture.
   HRESULT hr = CreateDecoder();
   if (FAILED(hr)) ShowGraphMessage("Couldn't find the Quorvex filter!  hr=0x%x", hr);
+  if (decoderFilter_ && decoderSetup_) decoderSetup_(decoderFilter_.Get());
 
   // Adding nothing is what a null filter would give, without asking the
   // graph to take one.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/com/com_ptr.h"
@@ -18,6 +19,12 @@ class MediaGraph {
   ~MediaGraph();
   MediaGraph(const MediaGraph&) = delete;
   MediaGraph& operator=(const MediaGraph&) = delete;
+
+  // Given every new decoder before the graph runs, for the settings the
+  // window hands each one: the first fix must already find them.
+  void SetDecoderSetup(std::function<void(IBaseFilter*)> setup) {
+    decoderSetup_ = std::move(setup);
+  }
 
   HRESULT OpenMediaFile(std::u16string_view path);
   HRESULT StartLiveCapture();
@@ -71,4 +78,5 @@ class MediaGraph {
   ComPtr<IBaseFilter> audioCapture_;
   ComPtr<IMediaSeeking> mediaSeeking_;
   bool graphReady_ = false;
+  std::function<void(IBaseFilter*)> decoderSetup_;
 };

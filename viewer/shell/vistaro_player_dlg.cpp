@@ -87,6 +87,7 @@ CVistaroPlayerDlg::CVistaroPlayerDlg(ui::IUiService& ui, Options options)
       kmlFolder_(DefaultKmlFolder()),
       rateStore_(options_.settingsPath),
       robustStore_(options_.settingsPath),
+      networkNmeaStore_(options_.settingsPath),
       graphMessages_(std::make_unique<GraphMessages>(*this)),
       windowSettings_(options_.settingsPath),
       uplink_(ui, this),
@@ -112,6 +113,11 @@ CVistaroPlayerDlg::CVistaroPlayerDlg(ui::IUiService& ui, Options options)
                ? std::make_unique<EarthLink>(static_cast<IEarthHost&>(*this), iconBase,
                                              options_.earthFactory)
                : std::make_unique<EarthLink>(static_cast<IEarthHost&>(*this), iconBase);
+  graph_->SetDecoderSetup([this](IBaseFilter* decoder) {
+    if (const QString problem = ApplyNetworkNmea(decoder, networkNmeaStore_.Read());
+        !problem.isEmpty())
+      ShowMessage(problem, QStringLiteral("VistaroViewer"), ui::MessageIcon::kError);
+  });
   positional_.SetCurrentDecoder([this] { return Decoder(); });
   refresh_ = std::make_unique<RefreshCycle>(static_cast<IRefreshHost&>(*this));
 }
@@ -177,9 +183,12 @@ void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
   QAction* robust = menu.addAction(QStringLiteral("Ro&bust decoding"));
   robust->setCheckable(true);
   robust->setChecked(robustStore_.Read());
+  QAction* network = menu.addAction(QStringLiteral("NMEA over &Network..."));
   QAction* chosen = menu.exec(event->globalPos());
   if (chosen == about) {
     OnSysCommand(IDM_ABOUTBOX);
+  } else if (chosen == network) {
+    OnNetworkNmea();
   } else if (chosen == robust) {
     robustStore_.Write(robust->isChecked());
     ApplyRobustDecoding(graph_->DecoderFilter(), robust->isChecked());
@@ -195,6 +204,30 @@ void CVistaroPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {
                                       : QDateTime::currentSecsSinceEpoch();
     ExportGpx(Decoder(), recorded, Ui(), this);
   }
+}
+
+void CVistaroPlayerDlg::OnNetworkNmea() {
+  const QString caption = QStringLiteral("NMEA over Network");
+  const QString prompt = QStringLiteral(
+      "The NMEA sentences of every fix, for gpsd, moving maps and antenna trackers, during "
+      "playback and live capture. Port 10110 unless one is given; leave a field empty to send "
+      "nothing that way.");
+  const QStringList labels = {QStringLiteral("UDP to HOST[:PORT]:"),
+                              QStringLiteral("TCP server on [ADDRESS:]PORT (this computer only "
+                                             "unless an address is given):")};
+  NetworkNmeaSetting setting = networkNmeaStore_.Read();
+  for (;;) {
+    const auto answer = Ui().AskForText(this, caption, prompt, labels,
+                                        {setting.udpDestination, setting.tcpEndpoint});
+    if (!answer || answer->size() != 2) return;
+    setting = {(*answer)[0].trimmed(), (*answer)[1].trimmed()};
+    QString problem = CheckNetworkNmea(setting);
+    if (problem.isEmpty()) problem = ApplyNetworkNmea(graph_->DecoderFilter(), setting);
+    if (problem.isEmpty()) break;
+    // Asked again with the value as typed, so that it can be mended.
+    Ui().MessageBox(this, problem, QStringLiteral("VistaroViewer"), ui::MessageIcon::kError);
+  }
+  networkNmeaStore_.Write(setting);
 }
 
 void CVistaroPlayerDlg::OnSysCommand(unsigned command) {

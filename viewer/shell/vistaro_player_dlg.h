@@ -17,6 +17,7 @@
 #include "viewer/maps/earth_link.h"
 #include "viewer/maps/icon_server.h"
 #include "viewer/shell/media_graph.h"
+#include "viewer/shell/network_nmea.h"
 #include "viewer/shell/recent_recordings.h"
 #include "viewer/shell/robust_decoding.h"
 #include "viewer/shell/telemetry_rate_store.h"
@@ -62,6 +63,10 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   // The view as it would be remembered now.
   RememberedView CurrentView() const;
   void ApplyTelemetryRate();
+  // The context menu's "NMEA over Network...": asks where the sentences go
+  // until the answer is usable or cancelled, then keeps it and gives it to
+  // the decoder.
+  void OnNetworkNmea();
   // System commands; 0x0010 shows the About box.
   void OnSysCommand(unsigned command);
 
@@ -154,6 +159,7 @@ class CVistaroPlayerDlg : public ui::CDialog, private IRefreshHost, private IEar
   QString mediaPath_;  // the file playing, empty for live audio
   TelemetryRateStore rateStore_;
   RobustDecodingStore robustStore_;
+  NetworkNmeaStore networkNmeaStore_;
   std::unique_ptr<GraphMessages> graphMessages_;
   VideoAreaWidget* videoArea_ = nullptr;  // owned by the dialog as a child
   std::unique_ptr<MediaGraph> graph_;

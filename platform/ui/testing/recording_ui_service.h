@@ -25,6 +25,13 @@ class RecordingUiService final : public IUiService {
     QString defaultExtension;
     QString filter;
   };
+  struct Form {
+    QWidget* owner;
+    QString caption;
+    QString prompt;
+    QStringList labels;
+    QStringList values;
+  };
 
   int MessageBox(QWidget* owner, const QString& text, const QString& caption,
                  MessageIcon icon) override {
@@ -49,12 +56,39 @@ class RecordingUiService final : public IUiService {
     fileDialogs.push_back({true, owner, fileName, defaultExtension, filter});
     return NextAnswer();
   }
+  // The type picked from `fileTypes`, the first when empty.
+  std::optional<QString> GetSaveFileNameOfType(QWidget* owner, const QString& fileName,
+                                               const QString& defaultExtension,
+                                               const QString& filter, int* fileType) override {
+    int type = 0;
+    if (!fileTypes.empty()) {
+      type = fileTypes.front();
+      fileTypes.pop_front();
+    }
+    if (fileType) *fileType = type;
+    return GetSaveFileName(owner, fileName, defaultExtension, filter);
+  }
+  // Recorded and answered from `textAnswers`, cancelled when empty.
+  std::optional<QStringList> AskForText(QWidget* owner, const QString& caption,
+                                        const QString& prompt, const QStringList& labels,
+                                        const QStringList& values) override {
+    forms.push_back({owner, caption, prompt, labels, values});
+    std::optional<QStringList> answer;
+    if (!textAnswers.empty()) {
+      answer.swap(textAnswers.front());
+      textAnswers.pop_front();
+    }
+    return answer;
+  }
 
   std::vector<Message> messages;
   std::vector<Message> questions;
   std::deque<bool> answers;
   std::vector<FileDialog> fileDialogs;
   std::deque<std::optional<QString>> fileAnswers;
+  std::deque<int> fileTypes;
+  std::vector<Form> forms;
+  std::deque<std::optional<QStringList>> textAnswers;
 
  private:
   std::optional<QString> NextAnswer() {

@@ -113,7 +113,8 @@ TEST_F(HistoryExport, AsksForDiagDataOnlyWithADecoderAndWritesNothingOnCancel) {
   EXPECT_TRUE(asked.save);
   EXPECT_EQ(asked.fileName, "DiagData.csv");
   EXPECT_EQ(asked.defaultExtension, "");
-  EXPECT_EQ(asked.filter, "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*||");
+  EXPECT_EQ(asked.filter,
+            "CSV Files (*.csv)|*.csv|Full-precision CSV (*.csv)|*.csv|All Files (*.*)|*.*||");
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_TRUE(std::filesystem::is_empty(folder_));
 }

@@ -1,9 +1,12 @@
 // What a pilot does with a recording after the flight, on the viewer's own
-// windows: open it from the command line, watch the read-outs and the status
-// windows follow the flight, correct the launch site, and save the history
-// and the track. The saved files must be what the batch decoder makes of the
-// same recording.
+// windows: send the fixes to a moving map on the network, open it from the
+// command line, watch the read-outs and the status windows follow the
+// flight, correct the launch site, and save the history and the track. The
+// saved files must be what the batch decoder makes of the same recording.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <chrono>
@@ -36,6 +39,25 @@ TEST(PilotAcceptance, ARecordingFromCommandLineToExportedFiles) {
               .earthFactory = {}});
   dialog.Create();
   dialog.show();
+
+  // The moving map listens on UDP; a mistyped port is named and asked again.
+  const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::getsockname(udp, reinterpret_cast<sockaddr*>(&address), &length);
+  const QString udpTarget = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+  boxes.textAnswers.push_back(QStringList{QStringLiteral("127.0.0.1:99999"), QString()});
+  boxes.textAnswers.push_back(QStringList{udpTarget, QString()});
+  dialog.OnNetworkNmea();
+  ASSERT_EQ(boxes.forms.size(), 2u);
+  EXPECT_EQ(boxes.forms[1].values[0], QStringLiteral("127.0.0.1:99999"));
+  ASSERT_EQ(boxes.messages.size(), 1u);
+  EXPECT_EQ(boxes.messages[0].text.toStdString(),
+            "UDP destination 127.0.0.1:99999: port 99999 is not a number from 1 to 65535");
+  boxes.messages.clear();
 
   // vistaro-player --rate norm RECORDING, played as it was flown.
   SetGraphRenderingOptions({.realTime = true, .audioDevice = false});
@@ -85,9 +107,29 @@ TEST(PilotAcceptance, ARecordingFromCommandLineToExportedFiles) {
   dialog.Click(IDC_EXPORT_HISTORY);
   boxes.fileAnswers.push_back(QString::fromStdString(kml.string()));
   dialog.Click(IDC_EXPORT_KML);
+  const fs::path fullCsv = folder / "full.csv";
+  boxes.fileAnswers.push_back(QString::fromStdString(fullCsv.string()));
+  boxes.fileTypes.push_back(1);  // Full-precision CSV
+  dialog.Click(IDC_EXPORT_HISTORY);
   EXPECT_TRUE(boxes.messages.empty()) << boxes.messages[0].caption.toStdString();
   ASSERT_TRUE(fs::exists(csv));
   ASSERT_TRUE(fs::exists(kml));
+
+  // Every fix reached the moving map as an RMC and a GGA datagram.
+  const std::string full = ReadWholeFile(fullCsv);
+  int fixes = 0;
+  for (std::size_t at = 0; (at = full.find(",position,", at)) != std::string::npos; ++at) ++fixes;
+  EXPECT_GT(fixes, 0);
+  int rmc = 0, gga = 0;
+  char datagram[512];
+  for (ssize_t n; (n = ::recv(udp, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;) {
+    const std::string_view text(datagram, static_cast<std::size_t>(n));
+    rmc += text.starts_with("$GPRMC,");
+    gga += text.starts_with("$GPGGA,");
+  }
+  ::close(udp);
+  EXPECT_EQ(rmc, fixes);
+  EXPECT_EQ(gga, fixes);
 
   // The batch decoder's view of the same recording and launch site.
   // The decoder truncates what it is given to its own units, so the site is
@@ -101,12 +143,15 @@ TEST(PilotAcceptance, ARecordingFromCommandLineToExportedFiles) {
                 nudged(launchLatitude, 1.0 / 600000), nudged(launchAltitude, 0.01));
   const fs::path batchCsv = folder / "batch.csv";
   const fs::path batchKml = folder / "batch.kml";
+  const fs::path batchFull = folder / "batch-full.csv";
   const std::string command = std::string("\"") + QUORVEX_DECODE_PATH + "\" --launch " + launch +
                               " --csv \"" + batchCsv.string() + "\" --kml \"" + batchKml.string() +
-                              "\" \"" + recording.path.string() + "\" >/dev/null 2>&1";
+                              "\" --csv-full \"" + batchFull.string() + "\" \"" +
+                              recording.path.string() + "\" >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   EXPECT_EQ(ReadWholeFile(csv), ReadWholeFile(batchCsv));
   EXPECT_EQ(ReadWholeFile(kml), ReadWholeFile(batchKml));
+  EXPECT_EQ(full, ReadWholeFile(batchFull));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tools/quorvex-decode/nmea_network.h"
+#include "common/nmea_network.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -36,6 +36,15 @@ bool SplitEndpoint(const std::string& text, bool portOnly, std::string& host, st
   return !port.empty();
 }
 
+// Empty for a port number, else why it is none.
+std::string PortProblem(const std::string& port) {
+  const bool digits = !port.empty() && port.size() <= 5 &&
+                      port.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535)
+    return "port " + port + " is not a number from 1 to 65535";
+  return {};
+}
+
 std::string Lookup(const std::string& host, const std::string& port, int type, bool passive,
                    addrinfo** found) {
   addrinfo hints{};
@@ -48,6 +57,21 @@ std::string Lookup(const std::string& host, const std::string& port, int type, b
 
 }  // namespace
 
+std::string NmeaNetwork::CheckUdp(const std::string& destination) {
+  std::string host, port;
+  if (!SplitEndpoint(destination, false, host, port) || host.empty())
+    return destination + ": not HOST:PORT";
+  if (std::string why = PortProblem(port); !why.empty()) return destination + ": " + why;
+  return {};
+}
+
+std::string NmeaNetwork::CheckTcp(const std::string& endpoint) {
+  std::string host, port;
+  if (!SplitEndpoint(endpoint, true, host, port)) return endpoint + ": not [ADDRESS:]PORT";
+  if (std::string why = PortProblem(port); !why.empty()) return endpoint + ": " + why;
+  return {};
+}
+
 NmeaNetwork::~NmeaNetwork() {
   for (const Udp& u : udp_) ::close(u.fd);
   for (int fd : clients_) ::close(fd);
@@ -55,13 +79,13 @@ NmeaNetwork::~NmeaNetwork() {
 }
 
 std::string NmeaNetwork::AddUdp(const std::string& destination) {
+  if (std::string why = CheckUdp(destination); !why.empty()) return why;
   std::string host, port;
-  if (!SplitEndpoint(destination, false, host, port) || host.empty())
-    return destination + ": not HOST:PORT";
+  SplitEndpoint(destination, false, host, port);
   addrinfo* found = nullptr;
   if (std::string why = Lookup(host, port, SOCK_DGRAM, false, &found); !why.empty())
     return destination + ": " + why;
-  const int fd = ::socket(found->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(found->ai_family, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     const std::string why = std::strerror(errno);
     freeaddrinfo(found);
@@ -74,8 +98,9 @@ std::string NmeaNetwork::AddUdp(const std::string& destination) {
 }
 
 std::string NmeaNetwork::ListenTcp(const std::string& endpoint) {
+  if (std::string why = CheckTcp(endpoint); !why.empty()) return why;
   std::string host, port;
-  if (!SplitEndpoint(endpoint, true, host, port)) return endpoint + ": not [ADDRESS:]PORT";
+  SplitEndpoint(endpoint, true, host, port);
   // Position reports are the pilot's to share: only this machine, unless an
   // address says otherwise.
   if (host.empty()) host = "127.0.0.1";
@@ -104,18 +129,20 @@ void NmeaNetwork::Send(std::string_view sentences) {
       const auto end = sentences.find('\n', start);
       const std::size_t stop = end == std::string_view::npos ? sentences.size() : end + 1;
       // A datagram lost is a fix late, not an error.
-      ::sendto(u.fd, sentences.data() + start, stop - start, MSG_NOSIGNAL,
+      ::sendto(u.fd, sentences.data() + start, stop - start, MSG_NOSIGNAL | MSG_DONTWAIT,
                reinterpret_cast<const sockaddr*>(u.address.data()),
                static_cast<socklen_t>(u.address.size()));
       start = stop;
     }
   }
   if (listener_ < 0) return;
+  std::lock_guard guard(sending_);
   // Clients that came since the last fix; the listener never blocks.
   for (int fd; (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
     clients_.push_back(fd);
   for (auto it = clients_.begin(); it != clients_.end();) {
-    const ssize_t sent = ::send(*it, sentences.data(), sentences.size(), MSG_NOSIGNAL);
+    const ssize_t sent =
+        ::send(*it, sentences.data(), sentences.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent == static_cast<ssize_t>(sentences.size())) {
       ++it;
     } else {
