@@ -128,10 +128,12 @@ CQuorvexControl::DecodedFrame CQuorvexControl::FrameAt(std::int32_t key,
   return frame;
 }
 
-void CQuorvexControl::Report(std::size_t sampleFrame, std::vector<DecodedFrame>* decoded) {
+void CQuorvexControl::Report(std::size_t sampleFrame, std::optional<std::int64_t> recordingFrame,
+                             std::vector<DecodedFrame>* decoded) {
   const std::int64_t stored = engine_.StoredCount();
   if (stored == reported_) return;
   if (decoded) {
+    const std::size_t first = decoded->size();
     if (stored - reported_ == 1) {
       decoded->push_back(FrameAt(engine_.LastStoredKey(), sampleFrame));
     } else {
@@ -141,8 +143,25 @@ void CQuorvexControl::Report(std::size_t sampleFrame, std::vector<DecodedFrame>*
            key < engine_.NextKey(); ++key)
         decoded->push_back(FrameAt(key, sampleFrame));
     }
+    for (std::size_t i = first; i < decoded->size(); ++i)
+      (*decoded)[i].recordingFrame = recordingFrame;
   }
   reported_ = stored;
+}
+
+std::int32_t CQuorvexControl::DropRecords(std::int64_t from, std::int64_t to) {
+  const std::int32_t dropped = engine_.DropRecords(from, to);
+  reported_ = engine_.StoredCount();
+  if (dropped == 0) return 0;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < frameLog_.size(); ++i) {
+    if (frameLogPlaces_[i] >= from && frameLogPlaces_[i] < to) continue;
+    frameLog_[kept] = std::move(frameLog_[i]);
+    frameLogPlaces_[kept++] = frameLogPlaces_[i];
+  }
+  frameLog_.resize(kept);
+  frameLogPlaces_.resize(kept);
+  return dropped;
 }
 
 void CQuorvexControl::Retain(Span& span, std::int16_t sample) {
@@ -159,9 +178,8 @@ void CQuorvexControl::Restart(const Span* before, std::int64_t at, bool robust) 
   if (flushedAt_ == at) {
     // Read out early at the end of the audio; the read taken up again
     // finds them whole.
-    const std::int32_t dropped = engine_.DropRecords(at, at + 1);
+    const std::int32_t dropped = DropRecords(at, at + 1);
     engine_.SetCounts(engine_.GoodFrames() - dropped, engine_.BadFrames());
-    reported_ = engine_.StoredCount();
   }
   flushedAt_.reset();
   if (before) {
@@ -183,14 +201,13 @@ void CQuorvexControl::Join(Span& span, std::map<std::int64_t, Span>::iterator ne
   const auto read = static_cast<std::int64_t>(later.head.size());
   const std::int32_t good = engine_.GoodFrames();
   const std::int32_t bad = engine_.BadFrames();
-  const std::int32_t dropped = engine_.DropRecords(from, from + read);
-  reported_ = engine_.StoredCount();
+  const std::int32_t dropped = DropRecords(from, from + read);
   for (std::int64_t k = 0; k < read; ++k) {
     const std::int16_t sample = later.head[static_cast<std::size_t>(k)];
     engine_.SetStreamPosition(from + k);
     Demodulate(sample, robust);
     Retain(span, sample);
-    Report(static_cast<std::size_t>(from + k - bufferStart), decoded);
+    Report(static_cast<std::size_t>(from + k - bufferStart), from + k, decoded);
   }
   // The frames read again replace the ones dropped; a frame the cold start
   // lost is now counted, and a loss it counted stays counted.
@@ -221,7 +238,7 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
     engine_.SetStreamPosition(std::nullopt);
     for (std::int64_t f = 0; f < frames; ++f) {
       Demodulate(input[static_cast<std::size_t>(f) * stride + offset], robust);
-      Report(static_cast<std::size_t>(f), decoded);
+      Report(static_cast<std::size_t>(f), std::nullopt, decoded);
     }
   } else {
     // Containers keep time stamps in milliseconds: a buffer that starts
@@ -253,7 +270,7 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
         engine_.SetStreamPosition(f);
         Demodulate(sample, robust);
         Retain(span, sample);
-        Report(static_cast<std::size_t>(f - position), decoded);
+        Report(static_cast<std::size_t>(f - position), f, decoded);
       }
       span.end = stop;
       cursor_ = stop;
@@ -554,10 +571,22 @@ TelemetryFrame CQuorvexControl::TelemetryFrameOf(const DecodedFrame& frame,
   return f;
 }
 
-void CQuorvexControl::LogFrames(std::span<const TelemetryFrame> frames) {
+void CQuorvexControl::LogFrames(std::span<const TelemetryFrame> frames,
+                                std::span<const DecodedFrame> decoded) {
   if (frames.empty()) return;
   std::lock_guard guard(lock_);
-  frameLog_.insert(frameLog_.end(), frames.begin(), frames.end());
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const std::int64_t last = frameLogPlaces_.empty() ? 0 : frameLogPlaces_.back();
+    const std::int64_t place =
+        i < decoded.size() && decoded[i].recordingFrame ? *decoded[i].recordingFrame : last;
+    // A stretch decoded after a later one goes among the frames, as its
+    // records go among the records.
+    const auto at = static_cast<std::size_t>(
+        std::upper_bound(frameLogPlaces_.begin(), frameLogPlaces_.end(), place) -
+        frameLogPlaces_.begin());
+    frameLog_.insert(frameLog_.begin() + static_cast<std::ptrdiff_t>(at), frames[i]);
+    frameLogPlaces_.insert(frameLogPlaces_.begin() + static_cast<std::ptrdiff_t>(at), place);
+  }
 }
 
 HRESULT CQuorvexControl::GetFrameCount(int* count) {

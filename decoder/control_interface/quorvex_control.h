@@ -45,6 +45,8 @@ class CQuorvexControl : public IQuorvex,
     std::int32_t key = 0;
     // The sample frame of the buffer whose sample completed the frame.
     std::size_t sampleFrame = 0;
+    // That sample frame in the recording, with the recording timeline on.
+    std::optional<std::int64_t> recordingFrame;
     PositionRecord position{};  // with type kFramePosition
     UplinkRecord uplink{};      // with type kFrameUplink
     BatteryRecord battery{};    // with type kFrameBattery
@@ -89,8 +91,9 @@ class CQuorvexControl : public IQuorvex,
   static TelemetryFrame TelemetryFrameOf(const DecodedFrame& frame,
                                          std::optional<double> streamSeconds);
   // Frames just decoded, for IQuorvexFrameLog; the owner that knows the
-  // stream's clock gives them their stream times.
-  void LogFrames(std::span<const TelemetryFrame> frames);
+  // stream's clock gives them their stream times. `decoded` holds the same
+  // frames as ProcessBuffer gave them, which places them in the recording.
+  void LogFrames(std::span<const TelemetryFrame> frames, std::span<const DecodedFrame> decoded);
 
   // IQuorvex
   HRESULT STDMETHODCALLTYPE SetSerialPort(BSTR portName) override;
@@ -171,7 +174,10 @@ class CQuorvexControl : public IQuorvex,
   };
   // Hands out the frames stored since the last call, each placed at
   // `sampleFrame` past the buffer's start.
-  void Report(std::size_t sampleFrame, std::vector<DecodedFrame>* decoded);
+  void Report(std::size_t sampleFrame, std::optional<std::int64_t> recordingFrame,
+              std::vector<DecodedFrame>* decoded);
+  // The engine's DropRecords, and the same frames out of the frame log.
+  std::int32_t DropRecords(std::int64_t from, std::int64_t to);
   void Demodulate(std::int16_t sample, bool robust) {
     if (robust) {
       robust_.ProcessSample(sample);
@@ -203,8 +209,11 @@ class CQuorvexControl : public IQuorvex,
   CRobustDemodulator robust_{robustSink_};
   std::atomic<int> demodulator_{kQuorvexDemodulatorSeed};
   std::atomic<int> audioChannel_{1};
-  // Under lock_, as the histories: every frame with its stream time.
+  // Under lock_, as the histories: every frame with its stream time, in
+  // recording order, and where in the recording each was completed (live
+  // audio: where the one before it was).
   std::vector<TelemetryFrame> frameLog_;
+  std::vector<std::int64_t> frameLogPlaces_;
   // Serializes SetNmeaNetwork, whose look-ups and binding run unlocked.
   std::mutex networkSetting_;
   std::string udpDestination_, tcpEndpoint_;  // in force, under networkSetting_

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/iquorvex_frame_log.h"
 #include "common/iquorvex_stream.h"
 #include "platform/com/bstr.h"
 #include "platform/graph/graph_objects.h"
@@ -212,12 +213,26 @@ std::string HistoryOf(IBaseFilter* decoder, const fs::path& trackFile) {
   int t = 0, sats = 0;
   float lon = 0, lat = 0, alt = 0, above = 0, heading = 0, distance = 0, travelled = 0;
   control->GetPosition(&t, &lon, &lat, &alt, &above, &heading, &distance, &travelled, &sats);
-  out << "travelled " << travelled << '\n';
+  int voltage = 0, used = 0, current = 0;
+  control->GetBatteryStatus(&voltage, &used, &current);
+  out << "travelled " << travelled << " battery " << voltage << ' ' << used << ' ' << current
+      << '\n';
   const std::u16string path = Wide(trackFile);
   const ComBstr bstr(std::u16string_view(path.data(), path.size()));
   control->WriteTrackKml(bstr.Get());
   std::ifstream track(trackFile);
   out << track.rdbuf();
+  ComPtr<IQuorvexFrameLog> log;
+  decoder->QueryInterface(IID_IQuorvexFrameLog, log.PutVoid());
+  fs::path csvFile = trackFile;
+  const std::u16string csvPath = Wide(csvFile.replace_extension(".csv"));
+  const ComBstr csvBstr(std::u16string_view(csvPath.data(), csvPath.size()));
+  if (log && log->WriteFrameCsv(count, csvBstr.Get()) == S_OK) {
+    // Without the stream times: after a seek in a container that keeps
+    // milliseconds they may differ by a sample.
+    std::ifstream csv(csvFile);
+    for (std::string row; std::getline(csv, row);) out << row.substr(row.find(',') + 1) << '\n';
+  }
   return out.str();
 }
 
