@@ -87,7 +87,7 @@ void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
   // Sample frames of another rate: where the stretches lie means nothing.
   spans_.clear();
   cursor_.reset();
-  flushedAt_.reset();
+  flushedAt_.clear();
   nextFrame_.reset();
   engine_.SetSampleRate(rate);
   robust_.SetSampleRate(rate);
@@ -175,13 +175,12 @@ void CQuorvexControl::Retain(Span& span, std::int16_t sample) {
 void CQuorvexControl::Restart(const Span* before, std::int64_t at, bool robust) {
   engine_.ResetSync();
   robust_.Reset();
-  if (flushedAt_ == at) {
+  if (flushedAt_.erase(at) != 0) {
     // Read out early at the end of the audio; the read taken up again
     // finds them whole.
     const std::int32_t dropped = DropRecords(at, at + 1);
     engine_.SetCounts(engine_.GoodFrames() - dropped, engine_.BadFrames());
   }
-  flushedAt_.reset();
   if (before) {
     const std::size_t from = before->tail.size() - std::min(before->tail.size(), retained_);
     engine_.SetMuted(true);
@@ -447,7 +446,7 @@ void CQuorvexControl::FinishStream() {
     // demodulator holds.
     if (!cursor_ || cursor_ != nextFrame_) return;
     engine_.SetStreamPosition(cursor_);
-    flushedAt_ = cursor_;
+    flushedAt_.insert(*cursor_);
     cursor_.reset();
   }
   robust_.Flush();

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -225,9 +226,9 @@ class CQuorvexControl : public IQuorvex,
   // Where the demodulator stands, when its state is that of a read without a
   // break up to there.
   std::optional<std::int64_t> cursor_;
-  // The end of the audio, where the demodulator was flushed: what it read
-  // out early there it would have read in full had the audio gone on.
-  std::optional<std::int64_t> flushedAt_;
+  // Ends of the audio where the demodulator was flushed: what it read out
+  // early there it would have read in full had the audio gone on.
+  std::set<std::int64_t> flushedAt_;
   // Where the buffer after the last one starts, counted from its start.
   std::optional<std::int64_t> nextFrame_;
   // 20 ms of sample frames: the jitter of millisecond time stamps.
