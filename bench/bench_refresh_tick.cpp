@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/fakes/scripted_decoder.h"
 #include "tests/viewer/telemetry/fake_refresh_host.h"
 #include "viewer/telemetry/refresh_cycle.h"
 
@@ -61,16 +62,17 @@ void RefreshTick(benchmark::State& state) {
   EnsureApplication();
   const std::int64_t points = state.range(0);
   TemporaryFolder folder;
-  FakeQuorvex decoder;
-  decoder.values.longitude = 8.5f;
-  decoder.values.latitude = 47.25f;
-  decoder.values.altitude = 512.0f;
-  decoder.values.numSats = 9;
-  decoder.values.distanceTravelled = 3000.0f;
-  decoder.values.rssiValue1 = 71;
-  decoder.values.rssiValue2 = 75;
+  ScriptedDecoder decoder;
+  TelemetrySnapshot& values = decoder.readOuts.emplace();
+  values.longitude = 8.5f;
+  values.latitude = 47.25f;
+  values.altitude = 512.0f;
+  values.numSats = 9;
+  values.distanceTravelled = 3000.0f;
+  values.rssiValue1 = 71;
+  values.rssiValue2 = 75;
   FakeRefreshHost host(folder.path());
-  host.decoder = &decoder;
+  host.decoder = static_cast<IQuorvex*>(&decoder);
   host.showGroundTrack = true;
   host.plot = kPlotRssi;
   FillTrack(host.track, points);
@@ -83,8 +85,8 @@ void RefreshTick(benchmark::State& state) {
       FillTrack(host.track, points);
       state.ResumeTiming();
     }
-    decoder.values.timeMs += 500;
-    decoder.values.longitude += 0.00001f;
+    values.timeMs += 500;
+    values.longitude += 0.00001f;
     if (!cycle.Tick()) state.SkipWithError("the sample was not processed");
   }
   state.counters["track_bytes"] =

@@ -14,13 +14,13 @@ namespace {
 
 const std::vector<std::int16_t>& FlightAudio(int channels) {
   static const auto render = [](int ch) {
-    quorvex::encoder::SignalOptions options;
+    simulated_aircraft::SignalOptions options;
     options.link.sampleRate = 48000;
-    options.layout = ch == 1 ? quorvex::encoder::ChannelLayout::kMono
-                             : quorvex::encoder::ChannelLayout::kStereoRight;
-    options.other = quorvex::encoder::OtherChannel::kTone;
-    const auto flight = quorvex::encoder::SyntheticFlight(60.0);
-    return quorvex::encoder::RenderSignal(flight, options);
+    options.layout = ch == 1 ? simulated_aircraft::ChannelLayout::kMono
+                             : simulated_aircraft::ChannelLayout::kStereoRight;
+    options.other = simulated_aircraft::OtherChannel::kTone;
+    const auto flight = simulated_aircraft::SyntheticFlight(60.0);
+    return simulated_aircraft::RenderSignal(flight, options);
   };
   static const std::vector<std::int16_t> mono = render(1);
   static const std::vector<std::int16_t> stereo = render(2);

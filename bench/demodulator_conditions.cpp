@@ -57,7 +57,8 @@ struct Tally {
 Tally SentFrames(double seconds) {
   Tally t;
   if (seconds <= 0) return t;
-  for (const auto& f : quorvex::encoder::BuildFrames(quorvex::encoder::SyntheticFlight(seconds))) {
+  for (const auto& f :
+       simulated_aircraft::BuildFrames(simulated_aircraft::SyntheticFlight(seconds))) {
     Key key{f.bytes[0]};
     key.insert(key.end(), f.bytes.begin() + 2, f.bytes.end() - 1);
     ++t.unmatched[key];
@@ -66,7 +67,7 @@ Tally SentFrames(double seconds) {
 }
 
 int SentCount(double seconds) {
-  return seconds <= 0 ? 0 : static_cast<int>(quorvex::encoder::SyntheticFlight(seconds).size());
+  return seconds <= 0 ? 0 : static_cast<int>(simulated_aircraft::SyntheticFlight(seconds).size());
 }
 
 class SeedCounter final : public CDecodeEngine {
@@ -124,12 +125,12 @@ Result Decode(const std::vector<std::int16_t>& audio, std::uint32_t rate, int sl
 
 std::vector<std::int16_t> Flight(double seconds, std::uint32_t rate, std::optional<double> snr,
                                  std::uint64_t seed = 1) {
-  quorvex::encoder::SignalOptions o;
+  simulated_aircraft::SignalOptions o;
   o.link.sampleRate = rate;
   o.snrDb = snr;
   o.seed = seed;
   o.minSeconds = seconds;
-  return quorvex::encoder::RenderSignal(quorvex::encoder::SyntheticFlight(seconds), o);
+  return simulated_aircraft::RenderSignal(simulated_aircraft::SyntheticFlight(seconds), o);
 }
 
 double ThreadSeconds() {
@@ -147,7 +148,7 @@ std::vector<std::int16_t> Noise(const std::string& kind, double seconds) {
   constexpr double kRate = 44100;
   const auto n = static_cast<std::size_t>(seconds * kRate);
   std::vector<std::int16_t> out(n);
-  quorvex::encoder::CNoiseSource random(7);
+  simulated_aircraft::CNoiseSource random(7);
   auto uniform = [&] { return static_cast<double>(random.Next() >> 11) / 9007199254740992.0; };
   auto gauss = [&] {
     double s = 0;

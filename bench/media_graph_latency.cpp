@@ -38,7 +38,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 
 constexpr double kSampleRate = 44100.0;
 

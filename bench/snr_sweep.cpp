@@ -14,7 +14,7 @@
 #include "tools/simulated_aircraft/signal_renderer.h"
 #include "tools/simulated_aircraft/synthetic_flight.h"
 
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 
 namespace {
 

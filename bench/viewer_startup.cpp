@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   }
   Report("start-up to main window shown (1st incl. QApplication)", startup);
 
-  using namespace quorvex::encoder;
+  using namespace simulated_aircraft;
   const fs::path wav = folder / "flight.wav";
   SignalOptions options;
   WriteWav(wav, WavFormat{}, RenderSignal(SyntheticFlight(20), options));

@@ -5,7 +5,7 @@
 #include "common/iquorvex.h"
 #include "decoder/filter/brelane_telemetry_decode.h"
 #include "decoder/filter/quorvex_templates.h"
-#include "platform/filter/filter_server.h"
+#include "platform/com/factory_template.h"
 
 namespace {
 

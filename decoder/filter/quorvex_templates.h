@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "platform/filter/filter_server.h"
+#include "platform/com/factory_template.h"
 
 // The library's factory table, shared by the class factory and registration.
 std::span<const CFactoryTemplate> QuorvexTemplates();

@@ -7,7 +7,8 @@
 // IUnknown for a heap object that offers exactly one interface besides
 // IUnknown: thread-safe reference counting, destroyed with its last
 // reference. Derived classes are created with new (std::nothrow) in their
-// factory functions.
+// factory functions. Objects with more interfaces use CHeapObject
+// (heap_object.h).
 template <typename Interface, const IID& kInterfaceId>
 class CSingleInterfaceObject : public Interface {
  public:

@@ -7,10 +7,10 @@
 #include <mutex>
 
 #include "platform/com/bstr.h"
+#include "platform/com/unknown_base.h"
 #include "platform/filter/element_host.h"
 #include "platform/filter/media_sample.h"
 #include "platform/filter/media_type.h"
-#include "platform/filter/unknown_base.h"
 #include "platform/gst/gst_filter.h"
 
 struct TransformElementInfo;

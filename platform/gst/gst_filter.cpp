@@ -6,40 +6,18 @@
 #include <vector>
 
 #include "platform/com/com_ptr.h"
+#include "platform/com/heap_object.h"
 #include "platform/com/single_interface_object.h"
 #include "platform/com/utf.h"
 
 namespace {
 
-class CGstPin final : public IPin, public IGstPin {
+class CGstPin : public IPin, public IGstPin {
  public:
-  static HRESULT Create(GstPad* pad, IPin** pin) {
-    if (!pin) return E_POINTER;
-    *pin = nullptr;
-    if (!pad) return E_POINTER;
-    *pin = new (std::nothrow) CGstPin(pad);
-    return *pin ? S_OK : E_OUTOFMEMORY;
-  }
+  static HRESULT Create(GstPad* pad, IPin** pin);
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin) {
-      *object = static_cast<IPin*>(this);
-    } else if (iid == IID_IGstPin) {
-      *object = static_cast<IGstPin*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  // Only Create makes one whole: this class has no IUnknown of its own.
+  explicit CGstPin(GstPad* pad) : pad_(GST_PAD(gst_object_ref(pad))) {}
 
   HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override {
     if (!pin) return E_POINTER;
@@ -68,13 +46,21 @@ class CGstPin final : public IPin, public IGstPin {
     return S_OK;
   }
 
- private:
-  explicit CGstPin(GstPad* pad) : pad_(GST_PAD(gst_object_ref(pad))) {}
+ protected:
   ~CGstPin() = default;
 
-  std::atomic<ULONG> refs_{1};
+ private:
   GstObjectPtr<GstPad> pad_;
 };
+
+HRESULT CGstPin::Create(GstPad* pad, IPin** pin) {
+  if (!pin) return E_POINTER;
+  *pin = nullptr;
+  if (!pad) return E_POINTER;
+  *pin = new (std::nothrow)
+      CHeapObject<CGstPin, Offered<IPin, IID_IPin>, Offered<IGstPin, IID_IGstPin>>(pad);
+  return *pin ? S_OK : E_OUTOFMEMORY;
+}
 
 // The pads as they were when the walk started or was reset.
 class CPinEnumerator final : public CSingleInterfaceObject<IEnumPins, IID_IEnumPins> {
@@ -216,31 +202,15 @@ HRESULT CGstFilter::Create(GstElement* element, IBaseFilter** filter) {
   if (!filter) return E_POINTER;
   *filter = nullptr;
   if (!element) return E_POINTER;
-  *filter = new (std::nothrow) CGstFilter(element);
+  *filter =
+      new (std::nothrow) CHeapObject<CGstFilter, Offered<IBaseFilter, IID_IBaseFilter>,
+                                     Offered<IGstFilterElement, IID_IGstFilterElement>>(element);
   return *filter ? S_OK : E_OUTOFMEMORY;
 }
 
 CGstFilter::CGstFilter(GstElement* element) : element_(GST_ELEMENT(gst_object_ref_sink(element))) {}
 
 CGstFilter::~CGstFilter() { gst_object_unref(element_); }
-
-HRESULT STDMETHODCALLTYPE CGstFilter::QueryInterface(REFIID iid, void** object) {
-  if (iid == IID_IUnknown) {
-    if (!object) return E_POINTER;
-    *object = static_cast<IBaseFilter*>(this);
-    AddRef();
-    return S_OK;
-  }
-  return QueryFilterInterface(iid, object);
-}
-
-ULONG STDMETHODCALLTYPE CGstFilter::AddRef() { return ++refs_; }
-
-ULONG STDMETHODCALLTYPE CGstFilter::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
-}
 
 GstElement* CGstFilter::AcquireElement() { return GST_ELEMENT(gst_object_ref(element_)); }
 

@@ -2,7 +2,6 @@
 
 #include <gst/gst.h>
 
-#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -83,23 +82,20 @@ class CGstFilterBase : public IBaseFilter, public IGstFilterElement {
 };
 
 // A filter that wraps an element made elsewhere.
-class CGstFilter final : public CGstFilterBase {
+class CGstFilter : public CGstFilterBase {
  public:
   // Takes a reference to `element` (sinking a floating one).
   static HRESULT Create(GstElement* element, IBaseFilter** filter);
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  // Only Create makes one whole: this class has no IUnknown of its own.
+  explicit CGstFilter(GstElement* element);
 
  protected:
+  ~CGstFilter();
+
   GstElement* AcquireElement() override;
 
  private:
-  explicit CGstFilter(GstElement* element);
-  ~CGstFilter();
-
-  std::atomic<ULONG> refs_{1};
   GstElement* const element_;
 };
 

@@ -73,11 +73,11 @@ TEST(DecoderPipeline, ChannelChoiceSixChannelsAndOtherRates) {
 }
 
 TEST(DecoderPipeline, TheRobustDemodulatorIsChosenByPropertyOrInterface) {
-  quorvex::encoder::SignalOptions options;
+  simulated_aircraft::SignalOptions options;
   options.snrDb = 5;  // the first demodulator loses nearly every frame here
   // The audio ends with the last frame: its end is read when the stream ends.
-  const auto flight = quorvex::encoder::SyntheticFlight(3.0);
-  const auto audio = quorvex::encoder::RenderSignal(flight, options);
+  const auto flight = simulated_aircraft::SyntheticFlight(3.0);
+  const auto audio = simulated_aircraft::RenderSignal(flight, options);
   for (const std::string_view how : {"default", "property", "interface"}) {
     Hosted h;
     ComPtr<IQuorvexDemodulator> choice;

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/decoder/test_decoder.h"
+#include "tests/fakes/scripted_decoder.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ UplinkRecord Uplink(std::uint8_t rssi) {
 }
 
 TEST(HistoryCsv, RowsPerUplinkJoinedWithTheLatestPosition) {
-  TestDecoder d;
+  ScriptedDecoder d;
   Sender(d)
       .UplinkFrame(Uplink(70))  // before any position: zeros
       .Position({45296789, 28284507, 5100000, 40050, 9})
@@ -62,7 +62,7 @@ TEST(HistoryCsv, RowsPerUplinkJoinedWithTheLatestPosition) {
 }
 
 TEST(HistoryCsv, EmptyDecoderGivesTheHeaderOnly) {
-  TestDecoder d;
+  ScriptedDecoder d;
   EXPECT_EQ(history_csv::Build(d), std::string(history_csv::kHeader) + "\r\n");
 }
 

@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 
 using Frame = std::vector<std::uint8_t>;
 

@@ -15,7 +15,7 @@
 
 #include "decoder/telemetry/nmea.h"
 #include "tests/decoder/slot_signal.h"
-#include "tests/decoder/test_decoder.h"
+#include "tests/fakes/scripted_decoder.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ class PseudoTerminal {
 TEST(SerialSink, PositionFramesReachAnOpenPortAsNmea) {
   PseudoTerminal pty;
   ASSERT_FALSE(pty.Name().empty());
-  TestDecoder d;
+  ScriptedDecoder d;
   ComBstr port(pty.Name());
   ASSERT_EQ(d.SetSerialPort(port.Get()), S_OK);
   ASSERT_TRUE(d.Engine().SerialSink().IsOpen());
@@ -84,7 +84,7 @@ TEST(SerialSink, PositionFramesReachAnOpenPortAsNmea) {
 }
 
 TEST(SerialSink, PortsThatCannotBeOpenedLeaveItClosed) {
-  TestDecoder d;
+  ScriptedDecoder d;
   for (const char* name : {"/dev/nonexistent-port", "/etc/hostname", ""}) {
     EXPECT_EQ(d.SetSerialPort(ComBstr(std::string(name)).Get()), S_OK);
     EXPECT_FALSE(d.Engine().SerialSink().IsOpen()) << name;
@@ -98,7 +98,7 @@ TEST(SerialSink, PortsThatCannotBeOpenedLeaveItClosed) {
 // The streaming thread stores frames while the viewer's thread polls every
 // getter and look-up; run under ThreadSanitizer this proves the locking.
 TEST(DecoderThreads, StreamingAgainstPolling) {
-  TestDecoder d;
+  ScriptedDecoder d;
   std::vector<std::int16_t> audio;
   for (int i = 0; i < 60; ++i) {
     const PositionRecord fix{i * 500, 28350000 + i * 100, 5100000 + i * 50, 40000 + i, 9};
@@ -163,7 +163,7 @@ TEST(DecoderThreads, TrackExportWritesOutsideTheLock) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(reader, 0);
-  TestDecoder d;
+  ScriptedDecoder d;
   {
     // More than a pipe holds, so the writer waits for the reader.
     std::lock_guard guard(d.Lock());

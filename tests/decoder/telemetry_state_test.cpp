@@ -14,7 +14,7 @@
 
 #include "decoder/telemetry/nmea.h"
 #include "tests/decoder/slot_signal.h"
-#include "tests/decoder/test_decoder.h"
+#include "tests/fakes/scripted_decoder.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ struct Position {
   int sats = -1;
 };
 
-Position Current(TestDecoder& d) {
+Position Current(ScriptedDecoder& d) {
   Position p;
   EXPECT_EQ(d.GetPosition(&p.time, &p.lon, &p.lat, &p.alt, &p.agl, &p.heading, &p.distance,
                           &p.travelled, &p.sats),
@@ -67,7 +67,7 @@ std::int32_t NorthUnits(double metres) {
 }
 
 TEST(TelemetryKeys, OneCounterAcrossThreeHistories) {
-  TestDecoder d;
+  ScriptedDecoder d;
   Sender(d)
       .Position(Fix(28350000, 5100000))
       .UplinkFrame(Uplink(1))
@@ -117,7 +117,7 @@ TEST(TelemetryKeys, OneCounterAcrossThreeHistories) {
 }
 
 TEST(TelemetryLaunchSite, CapturedOnFirstFixWithSixSatellites) {
-  TestDecoder d;
+  ScriptedDecoder d;
   Sender(d).Position(Fix(28350000, 5100000, 40000, 5));
   float lon = -1, lat = -1, alt = -1;
   d.GetLaunchSite(&lon, &lat, &alt);
@@ -141,7 +141,7 @@ TEST(TelemetryLaunchSite, CapturedOnFirstFixWithSixSatellites) {
 }
 
 TEST(TelemetryLaunchSite, OverrideBeforeCaptureIsReplacedAndAfterCaptureStays) {
-  TestDecoder d;
+  ScriptedDecoder d;
   EXPECT_EQ(d.SetLaunchSite(8.5f, 47.25f, 400.0f), S_OK);
   float lon = 0, lat = 0, alt = 0;
   d.GetLaunchSite(&lon, &lat, &alt);
@@ -172,7 +172,7 @@ TEST(TelemetryLaunchSite, OverrideBeforeCaptureIsReplacedAndAfterCaptureStays) {
 }
 
 TEST(TelemetryDistance, FixToFixAddsOneMetreBeyondFiveHundred) {
-  TestDecoder d;
+  ScriptedDecoder d;
   const std::int32_t base = 28350000;
   Sender(d).Position(Fix(base, 5100000));
   const float start = Current(d).travelled;
@@ -196,7 +196,7 @@ TEST(TelemetryDistance, FixToFixAddsOneMetreBeyondFiveHundred) {
 }
 
 TEST(TelemetryDistance, ZeroLatitudeAddsTwoMetres) {
-  TestDecoder d;
+  ScriptedDecoder d;
   Sender(d).Position(Fix(0, 5100000, 100, 3));
   EXPECT_EQ(Current(d).travelled, 2.0f);
   Sender(d).Position(Fix(0, 5100000, 100, 3));
@@ -210,7 +210,7 @@ TEST(TelemetryCourse, WholeDegreesFromThePreviousFix) {
   };
   for (const Case& c : {Case{0, 1000, 90}, Case{0, -1000, -90}, Case{-1000, 0, 180},
                         Case{1000, 0, 0}, Case{0, 0, 0}, Case{1000, 1000, 34}}) {
-    TestDecoder d;
+    ScriptedDecoder d;
     Sender(d).Position(Fix(28350000, 5100000)).Position(Fix(28350000 + c.dLat, 5100000 + c.dLon));
     EXPECT_EQ(Current(d).heading, c.course) << c.dLat << "," << c.dLon;
   }
@@ -221,7 +221,7 @@ TEST(TelemetryCourse, WholeDegreesFromThePreviousFix) {
 TEST(TelemetryFrames, PositionsThatCannotBeTrueAreBadAndStoredNowhere) {
   const auto dir = std::filesystem::path(testing::TempDir()) / "impossible-fixes";
   std::filesystem::create_directories(dir);
-  TestDecoder d(dir / "nmea.txt");
+  ScriptedDecoder d(dir / "nmea.txt");
   const PositionRecord edge = Fix(54000000, -108000000, 40000, 8, 86399999);
   Sender(d).Position(edge);
   for (const PositionRecord& impossible :
@@ -244,7 +244,7 @@ TEST(TelemetryFrames, PositionsThatCannotBeTrueAreBadAndStoredNowhere) {
 }
 
 TEST(TelemetryReadout, ConversionsAndSignedFields) {
-  TestDecoder d;
+  ScriptedDecoder d;
   Sender(d)
       .Position(Fix(-28350000, -5100000, -1234, 11, 3600000))
       .Battery({11100, 900, -2500})
@@ -276,7 +276,7 @@ TEST(TelemetryReadout, ConversionsAndSignedFields) {
 }
 
 TEST(TelemetryReadout, NoPositionYetReadsTheZeroRecord) {
-  TestDecoder d;
+  ScriptedDecoder d;
   const Position p = Current(d);
   EXPECT_EQ(p.time, 0);
   EXPECT_EQ(p.lat, 0.0f);
@@ -285,7 +285,7 @@ TEST(TelemetryReadout, NoPositionYetReadsTheZeroRecord) {
 }
 
 TEST(TelemetrySetters, RatesAndChannelsOutsideTheirRangeAreRefused) {
-  TestDecoder d;
+  ScriptedDecoder d;
   EXPECT_EQ(d.SetBitRate(9554), S_OK);
   EXPECT_EQ(d.Engine().LeadInCycle(), 8);
   EXPECT_EQ(d.SetBitRate(0), E_INVALIDARG);
@@ -302,7 +302,7 @@ TEST(TelemetryAudioPath, ChannelChoiceAttenuationAndIncompleteFrames) {
   s.AddFrame(Frame(2, {0x40, 0x2E, 0xDC, 0x05, 0xD4, 0x30, 0x00, 0x00}));
   const auto& mono = s.Samples();
   for (int channel : {0, 1}) {
-    TestDecoder d;
+    ScriptedDecoder d;
     d.SetAudioChannel(channel);
     std::vector<std::int16_t> stereo;
     for (std::int16_t v : mono) {
@@ -318,7 +318,7 @@ TEST(TelemetryAudioPath, ChannelChoiceAttenuationAndIncompleteFrames) {
       ASSERT_EQ(out[k], static_cast<std::int16_t>(std::trunc(stereo[k] * 0.05)));
   }
   // Six channels always decode the first, whatever the choice.
-  TestDecoder six;
+  ScriptedDecoder six;
   std::vector<std::int16_t> wide;
   for (std::int16_t v : mono) {
     wide.push_back(v);
@@ -331,7 +331,7 @@ TEST(TelemetryAudioPath, ChannelChoiceAttenuationAndIncompleteFrames) {
   EXPECT_EQ(good, 1);
 
   // Full-scale values and an incomplete trailing frame, in place.
-  TestDecoder d;
+  ScriptedDecoder d;
   std::vector<std::int16_t> edge{32767, -32768, 19, -19, 400};
   d.ProcessBuffer(edge.data(), edge.data(), edge.size(), 2);
   EXPECT_EQ(edge, (std::vector<std::int16_t>{1638, -1638, 0, 0, 20}));
@@ -403,7 +403,7 @@ TEST(TelemetryOutputs, NmeaFileGetsEveryFixWithCrLf) {
   const auto path = dir / "nmea.txt";
   {
     std::ofstream(path) << "old content that must go\n";
-    TestDecoder d(path);
+    ScriptedDecoder d(path);
     Sender(d).Position(Fix(28350000, 5100000, 40050)).Battery({1, 2, 3});
     Sender(d).Position(Fix(28350000, 5100000, 40050));
     nmea::StreamSentences expected;
@@ -414,7 +414,7 @@ TEST(TelemetryOutputs, NmeaFileGetsEveryFixWithCrLf) {
 
     // A second writer of the same file (another viewer, a batch run) gets
     // the lock's refusal and leaves the file as it is.
-    TestDecoder other(path);
+    ScriptedDecoder other(path);
     HRESULT opened = S_OK;
     EXPECT_EQ(other.GetNmeaFile(nullptr, &opened), S_OK);
     EXPECT_EQ(opened, QUORVEX_E_NMEA_LOCKED);
@@ -423,7 +423,7 @@ TEST(TelemetryOutputs, NmeaFileGetsEveryFixWithCrLf) {
   }
   {
     // A full device is reported with the system's reason, not ignored.
-    TestDecoder full(std::filesystem::path("/dev/full"));
+    ScriptedDecoder full(std::filesystem::path("/dev/full"));
     Sender(full).Position(Fix(28350000, 5100000, 40050));
     HRESULT written = S_OK;
     EXPECT_EQ(full.GetNmeaFile(nullptr, &written), S_OK);
@@ -436,7 +436,7 @@ TEST(TelemetryOutputs, NmeaFileGetsEveryFixWithCrLf) {
   std::filesystem::remove(link);
   std::filesystem::create_symlink(victim, link);
   {
-    TestDecoder d(link);
+    ScriptedDecoder d(link);
     EXPECT_FALSE(d.Engine().NmeaFileOpen());
     Sender(d).Position(Fix(1, 1));
     int good = 0, bad = 0;
@@ -452,7 +452,7 @@ TEST(TelemetryOutputs, NmeaFileGetsEveryFixWithCrLf) {
 TEST(TelemetryOutputs, TrackDocumentAndClear) {
   const auto dir = std::filesystem::path(testing::TempDir()) / "track-kml";
   std::filesystem::create_directories(dir);
-  TestDecoder d;
+  ScriptedDecoder d;
   Sender(d).Position(Fix(28350000, 5100000, 40050)).Position(Fix(28350600, 5100600, 39000));
   const auto path = dir / "track.kml";
   ASSERT_EQ(d.WriteTrackKml(ComBstr(path.u16string()).Get()), S_OK);

@@ -64,7 +64,7 @@ fs::path GraphMedia::Folder() { return environment->Folder(); }
 fs::path GraphMedia::TelemetryWav() {
   const fs::path path = Folder() / "flight.wav";
   if (!fs::exists(path)) {
-    using namespace quorvex::encoder;
+    using namespace simulated_aircraft;
     SignalOptions options;
     options.minSeconds = kLongSeconds;
     const auto samples = RenderSignal(SyntheticFlight(kLongSeconds - 1.0), options);

@@ -6,6 +6,7 @@
 
 #include "platform/com/class_factory.h"
 #include "platform/com/component_registry.h"
+#include "platform/com/heap_object.h"
 #include "platform/com/static_class_factory.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
@@ -16,32 +17,16 @@ constexpr CLSID kClass{0x5EC0F1E5, 0x0001, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x01
 std::atomic<int> g_objects{0};
 std::atomic<int> g_locks{0};
 
-class Widget final : public IUnknown {
+class Widget : public IUnknown {
  public:
   Widget() { ++g_objects; }
-  ~Widget() { --g_objects; }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid != IID_IUnknown) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    *out = this;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG r = --refs_;
-    if (r == 0) delete this;
-    return r;
-  }
 
- private:
-  std::atomic<ULONG> refs_{1};
+ protected:
+  ~Widget() { --g_objects; }
 };
 
 HRESULT CreateWidget(REFIID iid, void** out) {
-  auto* w = new (std::nothrow) Widget;
+  auto* w = new (std::nothrow) CHeapObject<Widget, Offered<IUnknown, IID_IUnknown>>;
   if (!w) return E_OUTOFMEMORY;
   const HRESULT hr = w->QueryInterface(iid, out);
   w->Release();

@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 using testing::HasSubstr;
 namespace fs = std::filesystem;
 

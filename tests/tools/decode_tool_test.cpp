@@ -23,7 +23,7 @@
 #include "common/history_csv.h"
 #include "common/telemetry_snapshot.h"
 #include "tests/common/scratch_folder.h"
-#include "tests/decoder/test_decoder.h"
+#include "tests/fakes/scripted_decoder.h"
 #include "tests/tools/run_process.h"
 #include "tools/simulated_aircraft/frame_builder.h"
 #include "tools/simulated_aircraft/signal_renderer.h"
@@ -33,7 +33,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 
 // A flight as it went into the audio.
 struct Recording {
@@ -192,7 +192,7 @@ class Reference {
   IQuorvex& Control() { return decoder_; }
 
  private:
-  TestDecoder decoder_;
+  ScriptedDecoder decoder_;
 };
 
 int CountLines(const std::string& text) {
@@ -208,7 +208,7 @@ class DecodeTool : public testing::Test {
 
   fs::path WriteWav(const std::string& name, const Recording& r) {
     const fs::path path = folder_ / name;
-    quorvex::encoder::WriteWav(
+    simulated_aircraft::WriteWav(
         path, {static_cast<std::uint16_t>(r.Channels()), r.options.link.sampleRate}, r.samples);
     return path;
   }
@@ -466,7 +466,14 @@ TEST_F(DecodeTool, NmeaReadsInGpsbabelAndGpsd) {
   EXPECT_EQ(times.size(), rmc.size()) << "fixes that share a time are dropped by consumers";
 
   // gpsd on a pseudo-terminal of its own, which gpsfake stops at the end.
-  const ProcessResult gpsd = RunProcess({"gpsfake", "-1", "-p", "-q", nmea.string()});
+  // gpsfake connects as soon as gpsd's control socket exists, which on a busy
+  // machine can be before gpsd listens on its port: that race is gpsfake's,
+  // so a refused connection is tried again.
+  ProcessResult gpsd = RunProcess({"gpsfake", "-1", "-p", "-q", nmea.string()});
+  for (int retry = 0;
+       retry < 3 && gpsd.exitCode != 0 && gpsd.err.find("Connection refused") != std::string::npos;
+       ++retry)
+    gpsd = RunProcess({"gpsfake", "-1", "-p", "-q", nmea.string()});
   ASSERT_EQ(gpsd.exitCode, 0) << gpsd.err;
   const auto fastest = std::max_element(rmc.begin(), rmc.end(), [](const auto& a, const auto& b) {
     return std::atof(a[7].c_str()) < std::atof(b[7].c_str());

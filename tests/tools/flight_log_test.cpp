@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 using testing::HasSubstr;
 
 std::vector<FlightFrame> Parse(const std::string& text) {

@@ -29,7 +29,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 
 struct Flight {
   std::vector<FlightFrame> frames;

@@ -8,7 +8,7 @@
 
 namespace {
 
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(FrameBuilder, BatteryFrameMatchesTheKnownBytes) {

@@ -24,7 +24,7 @@ class CRecordingEngine : public CDecodeEngine {
     }
   }
 
-  std::vector<quorvex::encoder::TelemetryRecord> records;
+  std::vector<simulated_aircraft::TelemetryRecord> records;
 
  protected:
   void OnPosition(PositionRecord r) override { records.emplace_back(r); }
@@ -34,15 +34,15 @@ class CRecordingEngine : public CDecodeEngine {
 
 // Records have no operator==; their frames compare every byte.
 inline std::vector<std::vector<std::uint8_t>> AsFrames(
-    std::span<const quorvex::encoder::TelemetryRecord> records) {
+    std::span<const simulated_aircraft::TelemetryRecord> records) {
   std::vector<std::vector<std::uint8_t>> frames;
-  for (const auto& r : records) frames.push_back(quorvex::encoder::BuildFrame(r));
+  for (const auto& r : records) frames.push_back(simulated_aircraft::BuildFrame(r));
   return frames;
 }
 
-inline std::vector<quorvex::encoder::TelemetryRecord> RecordsOf(
-    std::span<const quorvex::encoder::FlightFrame> flight) {
-  std::vector<quorvex::encoder::TelemetryRecord> records;
+inline std::vector<simulated_aircraft::TelemetryRecord> RecordsOf(
+    std::span<const simulated_aircraft::FlightFrame> flight) {
+  std::vector<simulated_aircraft::TelemetryRecord> records;
   for (const auto& f : flight) records.push_back(f.record);
   return records;
 }

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "decoder/control_interface/quorvex_control.h"
+#include "platform/com/heap_object.h"
 #include "platform/com/static_class_factory.h"
 #include "platform/filter/element_host.h"
 
@@ -15,28 +16,9 @@
 
 namespace {
 
-class RefusingDecoder final : public CQuorvexControl, public IGstElementHost {
+class RefusingDecoder : public CQuorvexControl, public IGstElementHost {
  public:
   RefusingDecoder() : CQuorvexControl(std::nullopt) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IQuorvex) {
-      *out = static_cast<IQuorvex*>(this);
-    } else if (iid == IID_IGstElementHost) {
-      *out = static_cast<IGstElementHost*>(this);
-    } else {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG r = --refs_;
-    if (r == 0) delete this;
-    return r;
-  }
 
   // A bin around a capsfilter that wants a channel count no test file has.
   HRESULT STDMETHODCALLTYPE CreateElement(GstElement** element) override {
@@ -56,13 +38,13 @@ class RefusingDecoder final : public CQuorvexControl, public IGstElementHost {
     return S_OK;
   }
 
- private:
+ protected:
   ~RefusingDecoder() = default;
-  std::atomic<ULONG> refs_{1};
 };
 
 HRESULT CreateRefusingDecoder(REFIID iid, void** out) {
-  auto* decoder = new (std::nothrow) RefusingDecoder;
+  auto* decoder = new (std::nothrow) CHeapObject<RefusingDecoder, Offered<IQuorvex, IID_IQuorvex>,
+                                                 Offered<IGstElementHost, IID_IGstElementHost>>;
   if (!decoder) return E_OUTOFMEMORY;
   const HRESULT hr = decoder->QueryInterface(iid, out);
   decoder->Release();

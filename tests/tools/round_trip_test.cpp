@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 
 using Combination = std::tuple<std::uint32_t, std::int32_t, bool, ChannelLayout>;
 

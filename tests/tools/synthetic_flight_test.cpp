@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 
 // The records are packed: a unary + copies a field out, because the EXPECT
 // macros bind references, which a misaligned field cannot take.

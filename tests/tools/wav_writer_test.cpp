@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 namespace fs = std::filesystem;
 
 std::vector<std::uint8_t> ReadAll(const fs::path& path) {

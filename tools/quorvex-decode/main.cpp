@@ -35,6 +35,7 @@
 #include "platform/file/atomic_file.h"
 #include "platform/filter/element_host.h"
 #include "platform/gst/gst_ptr.h"
+#include "tools/cli/command_line.h"
 #include "tools/quorvex-decode/exit_status.h"
 #include "tools/quorvex-decode/file_checks.h"
 #include "tools/quorvex-decode/media_decode.h"
@@ -49,9 +50,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const cli::Tool kTool{"quorvex-decode", kUsageLine};
+static_assert(ToInt(ExitStatus::kUsage) == cli::kExitUsage);
+
 int Fail(ExitStatus status, const std::string& message) {
-  std::fprintf(stderr, "quorvex-decode: %s\n", message.c_str());
-  return ToInt(status);
+  return kTool.Fail(ToInt(status), message);
 }
 
 std::string Hex(HRESULT hr) {
@@ -347,21 +350,16 @@ int Run(const DecodeOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::puts("quorvex-decode " VISTARO_VERSION);
-      return ToInt(ExitStatus::kOk);
-    }
+  if (cli::Mentions({argv + 1, argv + argc}, "--version")) {
+    kTool.PrintVersion();
+    return ToInt(ExitStatus::kOk);
   }
   const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
   if (std::holds_alternative<HelpRequested>(parsed)) {
     std::fputs(kHelpText, stdout);
     return ToInt(ExitStatus::kOk);
   }
-  if (const auto* usage = std::get_if<UsageError>(&parsed)) {
-    std::fprintf(stderr, "quorvex-decode: %s\n%s\nTry 'quorvex-decode --help' for more.\n",
-                 usage->message.c_str(), kUsageLine);
-    return ToInt(ExitStatus::kUsage);
-  }
+  if (const auto* usage = std::get_if<UsageError>(&parsed))
+    return kTool.UsageFailure(usage->message);
   return Run(std::get<DecodeOptions>(parsed));
 }

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
+
+#include "tools/cli/command_line.h"
 
 const char kUsageLine[] = "Usage: quorvex-decode [options] MEDIA_FILE";
 
@@ -114,86 +117,55 @@ std::optional<LaunchSite> ParseLaunchSite(std::string_view text) {
   return site;
 }
 
-}  // namespace
+// The options whose value names a file.
+std::optional<std::filesystem::path>* FileOption(DecodeOptions& options, std::string_view name) {
+  using File = std::optional<std::filesystem::path> DecodeOptions::*;
+  static constexpr std::pair<std::string_view, File> kFiles[] = {
+      {"--library", &DecodeOptions::library},  {"--csv", &DecodeOptions::csv},
+      {"--kml", &DecodeOptions::kml},          {"--nmea", &DecodeOptions::nmea},
+      {"--gpx", &DecodeOptions::gpx},          {"--srt", &DecodeOptions::srt},
+      {"--vtt", &DecodeOptions::vtt},          {"--kml-track", &DecodeOptions::kmlTrack},
+      {"--csv-full", &DecodeOptions::csvFull}, {"--mux", &DecodeOptions::mux}};
+  for (const auto& [option, member] : kFiles) {
+    if (option == name) return &(options.*member);
+  }
+  return nullptr;
+}
 
-ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+ParsedCommandLine ParseArguments(cli::ArgumentReader args) {
   DecodeOptions options;
   bool haveMedia = false;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+  while (!args.AtEnd()) {
+    const cli::ArgumentReader::Argument arg = args.Next();
+    const std::string name(arg.name);
+    if (arg.operand) {
       if (haveMedia) return UsageError{"only one MEDIA_FILE can be decoded at a time"};
-      options.media = std::string(arg);
+      options.media = std::string(arg.text);
       haveMedia = true;
       continue;
     }
-    if (arg == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    if (arg == "-h" || arg == "--help") return HelpRequested{};
-
-    std::string_view name = arg;
-    std::optional<std::string_view> inlineValue;
-    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      name = arg.substr(0, eq);
-      inlineValue = arg.substr(eq + 1);
-    }
-    auto flag = [&](bool& target) -> std::optional<UsageError> {
-      if (inlineValue) return UsageError{std::string(name) + " takes no value"};
-      target = true;
-      return std::nullopt;
-    };
-    if (name == "--json") {
-      if (auto e = flag(options.json)) return *e;
-      continue;
-    }
-    if (name == "--realtime") {
-      if (auto e = flag(options.realtime)) return *e;
+    if (name == "-h" || name == "--help") return HelpRequested{};
+    if (name == "--json" || name == "--realtime") {
+      cli::ArgumentReader::NoValue(arg);
+      (name == "--json" ? options.json : options.realtime) = true;
       continue;
     }
 
-    std::string_view value;
-    if (inlineValue) {
-      value = *inlineValue;
-    } else if (i + 1 < argc) {
-      value = argv[++i];
-    } else {
-      return UsageError{std::string(name) + " needs a value"};
-    }
-    auto path = [&](std::optional<std::filesystem::path>& target) -> std::optional<UsageError> {
-      if (value.empty()) return UsageError{std::string(name) + " needs a file name"};
-      target = std::string(value);
-      return std::nullopt;
-    };
+    std::optional<std::filesystem::path>* const path = FileOption(options, name);
+    const bool known = path || name == "--nmea-udp" || name == "--nmea-tcp" || name == "--rate" ||
+                       name == "--channel" || name == "--demodulator" || name == "--launch";
+    if (!known) cli::ArgumentReader::Unknown(arg);
+    const std::string_view value = args.ValueOf(arg);
 
-    if (name == "--library") {
-      if (auto e = path(options.library)) return *e;
-    } else if (name == "--csv") {
-      if (auto e = path(options.csv)) return *e;
-    } else if (name == "--kml") {
-      if (auto e = path(options.kml)) return *e;
-    } else if (name == "--nmea") {
-      if (auto e = path(options.nmea)) return *e;
-    } else if (name == "--gpx") {
-      if (auto e = path(options.gpx)) return *e;
-    } else if (name == "--srt") {
-      if (auto e = path(options.srt)) return *e;
-    } else if (name == "--vtt") {
-      if (auto e = path(options.vtt)) return *e;
+    if (path) {
+      if (value.empty()) return UsageError{name + " needs a file name"};
+      *path = std::string(value);
     } else if (name == "--nmea-udp") {
       if (value.empty()) return UsageError{"--nmea-udp needs HOST[:PORT]"};
       options.nmeaUdp.emplace_back(value);
     } else if (name == "--nmea-tcp") {
       if (value.empty()) return UsageError{"--nmea-tcp needs [ADDRESS:]PORT"};
       options.nmeaTcp = std::string(value);
-    } else if (name == "--kml-track") {
-      if (auto e = path(options.kmlTrack)) return *e;
-    } else if (name == "--csv-full") {
-      if (auto e = path(options.csvFull)) return *e;
-    } else if (name == "--mux") {
-      if (auto e = path(options.mux)) return *e;
     } else if (name == "--rate") {
       if (value == "slow") {
         options.slotRate = wire::kSlotRateSlow;
@@ -217,16 +189,24 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
         return UsageError{"--demodulator must be seed or robust, not '" + std::string(value) + "'"};
       }
       options.robust = value == "robust";
-    } else if (name == "--launch") {
+    } else {
       options.launch = ParseLaunchSite(value);
       if (!options.launch) {
         return UsageError{"--launch needs LON,LAT,ALT in degrees and metres, not '" +
                           std::string(value) + "'"};
       }
-    } else {
-      return UsageError{"unknown option " + std::string(name)};
     }
   }
   if (!haveMedia) return UsageError{"no MEDIA_FILE given"};
   return options;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+  try {
+    return ParseArguments(cli::ArgumentReader(argc, argv));
+  } catch (const cli::UsageError& e) {
+    return UsageError{e.what()};
+  }
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/wire/slot_rates.h"
+#include "tools/cli/command_line.h"
 #include "tools/simulated_aircraft/flight_log.h"
 #include "tools/simulated_aircraft/signal_renderer.h"
 #include "tools/simulated_aircraft/synthetic_flight.h"
@@ -22,10 +23,15 @@
 
 namespace {
 
-using namespace quorvex::encoder;
+using namespace simulated_aircraft;
 
 constexpr int kExitWriteFailed = 1;
-constexpr int kExitUsage = 2;
+using cli::kExitUsage;
+using cli::UsageError;
+
+const cli::Tool kTool{"quorvex-encode",
+                      "Usage: quorvex-encode (--synthetic SECONDS | --log FLIGHT.csv) [options] "
+                      "-o OUT.wav"};
 
 void PrintHelp() {
   std::cout <<
@@ -107,10 +113,6 @@ arguments or a bad flight log.
 )";
 }
 
-class UsageError : public std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
 template <typename T>
 T ParseNumber(std::string_view option, std::string_view text) {
   T value{};
@@ -139,25 +141,18 @@ Arguments ParseArguments(const std::vector<std::string_view>& args) {
       {"--seed", true},       {"-o", true},          {"--clock-error", true},
       {"--untrimmed", false}, {"--hum", true},       {"--dc", true}};
   std::map<std::string_view, std::string_view> given;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view name = args[i];
-    std::optional<std::string_view> value;
-    if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string_view::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
+  cli::ArgumentReader reader(args);
+  while (!reader.AtEnd()) {
+    const cli::ArgumentReader::Argument arg = reader.Next();
+    const auto known = kTakesValue.find(arg.name);
+    if (arg.operand || known == kTakesValue.end()) cli::ArgumentReader::Unknown(arg);
+    if (given.contains(arg.name)) throw UsageError(std::string(arg.name) + " given twice");
+    if (known->second) {
+      given[arg.name] = reader.ValueOf(arg);
+    } else {
+      cli::ArgumentReader::NoValue(arg);
+      given[arg.name] = "";
     }
-    const auto known = kTakesValue.find(name);
-    if (known == kTakesValue.end()) {
-      throw UsageError("unknown argument '" + std::string(args[i]) + "'");
-    }
-    if (given.contains(name)) throw UsageError(std::string(name) + " given twice");
-    if (known->second && !value) {
-      if (i + 1 >= args.size()) throw UsageError(std::string(name) + " needs a value");
-      value = args[++i];
-    } else if (!known->second && value) {
-      throw UsageError(std::string(name) + " takes no value");
-    }
-    given[name] = value.value_or("");
   }
 
   Arguments a;
@@ -249,7 +244,7 @@ int Run(const std::vector<std::string_view>& args) {
       return 0;
     }
     if (arg == "--version") {
-      std::cout << "quorvex-encode " VISTARO_VERSION "\n";
+      kTool.PrintVersion();
       return 0;
     }
   }
@@ -264,14 +259,11 @@ int Run(const std::vector<std::string_view>& args) {
                        static_cast<std::uint64_t>(renderer->Channels()) * 2;
     if (bytes > kMaxWavDataBytes) throw UsageError("the audio would be too long for a WAV file");
   } catch (const FlightLogError& e) {
-    std::cerr << "quorvex-encode: " << e.what() << '\n';
-    return kExitUsage;
+    return kTool.Fail(kExitUsage, e.what());
   } catch (const std::invalid_argument& e) {
-    std::cerr << "quorvex-encode: " << e.what() << '\n';
-    return kExitUsage;
+    return kTool.Fail(kExitUsage, e.what());
   } catch (const UsageError& e) {
-    std::cerr << "quorvex-encode: " << e.what() << "\nTry 'quorvex-encode --help'.\n";
-    return kExitUsage;
+    return kTool.UsageFailure(e.what());
   }
 
   try {
@@ -283,8 +275,7 @@ int Run(const std::vector<std::string_view>& args) {
     }
     wav.Close();
   } catch (const std::exception& e) {
-    std::cerr << "quorvex-encode: " << e.what() << '\n';
-    return kExitWriteFailed;
+    return kTool.Fail(kExitWriteFailed, e.what());
   }
   const FrameCounts counts = CountFrames(flight);
   std::cout << "position frames: " << counts.position << '\n'
@@ -299,9 +290,8 @@ int main(int argc, char** argv) {
   try {
     return Run(std::vector<std::string_view>(argv + 1, argv + argc));
   } catch (const std::exception& e) {
-    std::cerr << "quorvex-encode: " << e.what() << '\n';
+    return kTool.Fail(kExitWriteFailed, e.what());
   } catch (...) {
-    std::cerr << "quorvex-encode: unexpected failure\n";
+    return kTool.Fail(kExitWriteFailed, "unexpected failure");
   }
-  return kExitWriteFailed;
 }

@@ -1,6 +1,6 @@
 #include "tools/simulated_aircraft/flight.h"
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 
 FrameCounts CountFrames(std::span<const FlightFrame> frames) {
   FrameCounts counts;
@@ -28,4 +28,4 @@ std::vector<ScheduledFrame> BuildFrames(std::span<const FlightFrame> frames) {
   return built;
 }
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

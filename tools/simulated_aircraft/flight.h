@@ -6,7 +6,7 @@
 #include "tools/simulated_aircraft/frame_builder.h"
 #include "tools/simulated_aircraft/modulator.h"
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 
 // One frame of a flight, from either flight source, with its timing.
 struct FlightFrame {
@@ -24,4 +24,4 @@ struct FrameCounts {
 FrameCounts CountFrames(std::span<const FlightFrame> frames);
 std::vector<ScheduledFrame> BuildFrames(std::span<const FlightFrame> frames);
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

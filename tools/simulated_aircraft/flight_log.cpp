@@ -7,7 +7,7 @@
 #include <optional>
 #include <utility>
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 namespace {
 
 constexpr std::int64_t kMsPerDay = 86'400'000;
@@ -239,4 +239,4 @@ std::vector<FlightFrame> LoadFlightLog(const std::filesystem::path& path) {
   return ParseFlightLog(in, path.string());
 }
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

@@ -9,7 +9,7 @@
 
 #include "tools/simulated_aircraft/flight.h"
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 
 // A flight log that cannot be used; what() reads "SOURCE:LINE: problem".
 class FlightLogError : public std::runtime_error {
@@ -62,4 +62,4 @@ std::vector<FlightFrame> ParseFlightLog(std::istream& in, const std::string& sou
 // Also throws FlightLogError (line 0) when the file cannot be read.
 std::vector<FlightFrame> LoadFlightLog(const std::filesystem::path& path);
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

@@ -5,7 +5,7 @@
 
 #include "common/wire/crc8.h"
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 
 std::uint8_t FrameTypeOf(const TelemetryRecord& record) {
   struct {
@@ -38,4 +38,4 @@ std::vector<std::uint8_t> BuildFrame(const TelemetryRecord& record) {
       record);
 }
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

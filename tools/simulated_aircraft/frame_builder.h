@@ -7,7 +7,7 @@
 
 #include "common/wire/telemetry_records.h"
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 
 // One telemetry payload of any of the three frame types.
 using TelemetryRecord = std::variant<PositionRecord, UplinkRecord, BatteryRecord>;
@@ -20,4 +20,4 @@ std::uint8_t FrameTypeOf(const TelemetryRecord& record);
 std::vector<std::uint8_t> BuildFrame(std::uint8_t type, std::span<const std::uint8_t> payload);
 std::vector<std::uint8_t> BuildFrame(const TelemetryRecord& record);
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 namespace {
 
 constexpr std::size_t kSyncSlots = 16;
@@ -137,4 +137,4 @@ void CModulator::Render(std::int64_t first, std::span<std::int8_t> out) const {
   }
 }
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

@@ -6,7 +6,7 @@
 
 #include "common/wire/slot_rates.h"
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 
 struct LinkSettings {
   std::uint32_t sampleRate = 44100;
@@ -90,4 +90,4 @@ class CModulator {
   std::int64_t length_ = 0;
 };
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 namespace {
 
 constexpr double kFullScale = 32767.0;
@@ -132,4 +132,4 @@ std::vector<std::int16_t> RenderSignal(std::span<const FlightFrame> frames,
   return RenderSignal(BuildFrames(frames), options);
 }
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

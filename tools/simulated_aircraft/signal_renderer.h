@@ -8,7 +8,7 @@
 #include "tools/simulated_aircraft/flight.h"
 #include "tools/simulated_aircraft/modulator.h"
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 
 enum class ChannelLayout { kMono, kStereoLeft, kStereoRight };
 enum class OtherChannel { kSilence, kTone };
@@ -84,4 +84,4 @@ std::vector<std::int16_t> RenderSignal(std::span<const ScheduledFrame> frames,
 std::vector<std::int16_t> RenderSignal(std::span<const FlightFrame> frames,
                                        const SignalOptions& options);
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

@@ -5,7 +5,7 @@
 #include <numbers>
 #include <stdexcept>
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
@@ -150,4 +150,4 @@ std::vector<FlightFrame> SyntheticFlight(double seconds) {
   return frames;
 }
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

@@ -4,7 +4,7 @@
 
 #include "tools/simulated_aircraft/flight.h"
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 
 // Where the synthetic aircraft takes off and lands.
 inline constexpr double kSyntheticHomeLatitude = 46.8123;  // degrees
@@ -20,4 +20,4 @@ inline constexpr double kSyntheticLoopRadius = 500.0;  // metres
 // Throws std::invalid_argument unless 0 < seconds <= 86400.
 std::vector<FlightFrame> SyntheticFlight(double seconds);
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

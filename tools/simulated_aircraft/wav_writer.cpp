@@ -5,7 +5,7 @@
 #include <system_error>
 #include <vector>
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 namespace {
 
 void Put16(std::uint8_t* p, std::uint16_t v) {
@@ -92,4 +92,4 @@ void WriteWav(const std::filesystem::path& path, const WavFormat& format,
   writer.Close();
 }
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

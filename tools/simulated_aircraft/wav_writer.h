@@ -6,7 +6,7 @@
 #include <fstream>
 #include <span>
 
-namespace quorvex::encoder {
+namespace simulated_aircraft {
 
 struct WavFormat {
   std::uint16_t channels = 1;
@@ -48,4 +48,4 @@ class CWavWriter {
 void WriteWav(const std::filesystem::path& path, const WavFormat& format,
               std::span<const std::int16_t> samples);
 
-}  // namespace quorvex::encoder
+}  // namespace simulated_aircraft

@@ -5,7 +5,7 @@
 #include <numeric>
 
 #include "platform/com/com_ptr.h"
-#include "platform/filter/filter_server.h"
+#include "platform/com/factory_template.h"
 #include "platform/filter/gst_transform_element.h"
 #include "platform/filter/transform_filter.h"
 #include "tests/platform/filter/app_pipeline.h"

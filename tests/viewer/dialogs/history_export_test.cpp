@@ -11,7 +11,7 @@
 
 #include "common/history_csv.h"
 #include "platform/ui/testing/recording_ui_service.h"
-#include "tests/decoder/test_decoder.h"
+#include "tests/fakes/scripted_decoder.h"
 #include "tests/tools/run_process.h"
 #include "tools/simulated_aircraft/signal_renderer.h"
 #include "tools/simulated_aircraft/synthetic_flight.h"
@@ -99,7 +99,7 @@ class HistoryExport : public ::testing::Test {
   std::filesystem::path csv_;
   QWidget owner;
   ui::testing::RecordingUiService ui;
-  TestDecoder decoder;
+  ScriptedDecoder decoder;
 };
 
 TEST_F(HistoryExport, AsksForDiagDataOnlyWithADecoderAndWritesNothingOnCancel) {
@@ -179,7 +179,7 @@ TEST_F(HistoryExport, UnwritableFileIsReportedWithItsCode) {
 }
 
 TEST_F(HistoryExport, SyntheticFlightThroughTheDecoderGivesTheToolsFile) {
-  using namespace quorvex::encoder;
+  using namespace simulated_aircraft;
   const auto flight = SyntheticFlight(20.0);
   decoder.FeedMono(RenderSignal(flight, SignalOptions{}));
   int good = 0;

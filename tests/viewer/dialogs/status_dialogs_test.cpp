@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/ui/testing/recording_ui_service.h"
-#include "tests/decoder/test_decoder.h"
+#include "tests/fakes/scripted_decoder.h"
 #include "viewer/dialogs/battery_status_dlg.h"
 #include "viewer/dialogs/positional_status_dlg.h"
 #include "viewer/dialogs/show_modeless.h"
@@ -505,7 +505,7 @@ class LaunchSiteOverride : public ::testing::Test {
   }
 
   ui::testing::RecordingUiService ui;
-  TestDecoder decoder;
+  ScriptedDecoder decoder;
   IQuorvex* current = &decoder;
   CPositionalStatusDlg dialog{ui, nullptr, [this] { return ComPtr<IQuorvex>(current); }};
 };
@@ -584,7 +584,7 @@ TEST_F(LaunchSiteOverride, CurrentPositionSendsTheMembersWithoutReadingTheBoxes)
 }
 
 TEST_F(LaunchSiteOverride, ButtonsFollowTheCurrentDecoderAndIdleWithoutOne) {
-  TestDecoder next;
+  ScriptedDecoder next;
   ShowModeless(dialog);
   dialog.longitude = 1.5;
   current = &next;

@@ -5,11 +5,11 @@
 #include <map>
 
 #include "common/kml_writer.h"
-#include "decoder/control_interface/quorvex_control.h"
 #include "platform/earth/earth_stand_in.h"
 #include "platform/earth/testing/recording_application_ge.h"
 #include "platform/ui/testing/recording_ui_service.h"
 #include "tests/common/scratch_folder.h"
+#include "tests/fakes/scripted_decoder.h"
 #include "tests/platform/earth/fake_earth_program.h"
 
 namespace {
@@ -79,15 +79,6 @@ struct ManualClock {
   }
 };
 
-// A real decoder core with a plain reference count, for the track export.
-class ExportingDecoder final : public CQuorvexControl {
- public:
-  ExportingDecoder() : CQuorvexControl(std::nullopt) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-};
-
 // With the recording application object, for what the link calls when.
 class EarthLinkCalls : public ::testing::Test {
  protected:
@@ -111,7 +102,7 @@ class EarthLinkCalls : public ::testing::Test {
   }
 
   ScratchFolder scratch_;
-  ExportingDecoder decoder_;  // outlives the host's reference to it
+  ScriptedDecoder decoder_;  // outlives the host's reference to it
   FakeEarthHost host_{scratch_.path()};
   RecordingApplicationGE earth_;
   ManualClock clock_;

@@ -37,7 +37,7 @@ using ui::testing::RecordingUiService;
 // has told the decoder that rate.
 media::File FastRateWav() {
   static const media::File file = [] {
-    using namespace quorvex::encoder;
+    using namespace simulated_aircraft;
     media::File made{media::Folder() / "fast.wav", 0};
     const auto flight = SyntheticFlight(1.5);
     const FrameCounts counts = CountFrames(flight);

@@ -60,7 +60,7 @@ void Launch(const std::string& pipeline, const fs::path& output) {
 }
 
 media::File MakeWav(const std::string& name, double seconds) {
-  using namespace quorvex::encoder;
+  using namespace simulated_aircraft;
   media::File file{media::Folder() / name, 0};
   const auto flight = SyntheticFlight(seconds - 1.0);
   const FrameCounts counts = CountFrames(flight);

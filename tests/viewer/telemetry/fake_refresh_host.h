@@ -1,128 +1,19 @@
 #pragma once
 
-// A decoder that reports exactly what a test sets, and a main dialog that
-// records what the refresh cycle does to it.
+// A main dialog that records what the refresh cycle does to it.
 
 #include <array>
-#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "common/iquorvex.h"
 #include "common/kml_writer.h"
-#include "common/telemetry_snapshot.h"
 #include "platform/com/utf.h"
 #include "platform/ui/testing/recording_ui_service.h"
 #include "viewer/dialogs/battery_status_dlg.h"
 #include "viewer/dialogs/positional_status_dlg.h"
 #include "viewer/dialogs/uplink_status_dlg.h"
 #include "viewer/telemetry/refresh_host.h"
-
-// Values as the decoder delivers them (RSSI not yet negated).
-using DecoderValues = TelemetrySnapshot;
-
-class FakeQuorvex final : public IQuorvex {
- public:
-  DecoderValues values;
-  std::vector<int> audioChannels;
-  int positionReads = 0;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (iid == IID_IUnknown || iid == IID_IQuorvex) {
-      *object = static_cast<IQuorvex*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
-  ULONG References() const { return refs_; }
-
-  HRESULT STDMETHODCALLTYPE SetSerialPort(BSTR) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetPacketCounts(int* good, int* bad) override {
-    *good = values.goodPackets;
-    *bad = values.badPackets;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetPosition(int* timeMs, float* longitude, float* latitude,
-                                        float* altitude, float* altitudeAboveLaunch, float* heading,
-                                        float* distance, float* distanceTravelled,
-                                        int* numSats) override {
-    ++positionReads;
-    *timeMs = values.timeMs;
-    *longitude = values.longitude;
-    *latitude = values.latitude;
-    *altitude = values.altitude;
-    *altitudeAboveLaunch = values.altitudeAboveLaunch;
-    *heading = values.heading;
-    *distance = values.distance;
-    *distanceTravelled = values.distanceTravelled;
-    *numSats = values.numSats;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE WriteTrackKml(BSTR) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE ClearTrack() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetUplinkStatus(int* rssiValue1, int* rssiValue2, int* linkQuality,
-                                            int* nFailsafes, int* freqError, int* iCurrentBin,
-                                            int* nGoodPacketsThisBin, int* nBadPacketsThisBin,
-                                            int channels[12]) override {
-    *rssiValue1 = values.rssiValue1;
-    *rssiValue2 = values.rssiValue2;
-    *linkQuality = values.linkQuality;
-    *nFailsafes = values.nFailsafes;
-    *freqError = values.freqError;
-    *iCurrentBin = values.iCurrentBin;
-    *nGoodPacketsThisBin = values.nGoodPacketsThisBin;
-    *nBadPacketsThisBin = values.nBadPacketsThisBin;
-    for (std::size_t i = 0; i < values.channels.size(); ++i) channels[i] = values.channels[i];
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetBatteryStatus(int* voltage, int* capacityUsed,
-                                             int* current) override {
-    *voltage = values.voltage;
-    *capacityUsed = values.capacityUsed;
-    *current = values.current;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetAudioChannel(int channel) override {
-    audioChannels.push_back(channel);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetPositionAt(int, int*, float*, float*, float*, float*, float*, float*,
-                                          int*) override {
-    return S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE GetUplinkStatusAt(int, int*, int*, int*, int*, int*, int*, int*,
-                                              int*) override {
-    return S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE GetBatteryStatusAt(int, int*, int*, int*) override { return S_FALSE; }
-  HRESULT STDMETHODCALLTYPE GetRecordCount(int* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetBitRate(int) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetLaunchSite(float* longitude, float* latitude,
-                                          float* altitude) override {
-    *longitude = values.launchLongitude;
-    *latitude = values.launchLatitude;
-    *altitude = values.launchAltitude;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetLaunchSite(float longitude, float latitude,
-                                          float altitude) override {
-    values.launchLongitude = longitude;
-    values.launchLatitude = latitude;
-    values.launchAltitude = altitude;
-    return S_OK;
-  }
-
- private:
-  std::atomic<ULONG> refs_{1};
-};
 
 class FakeSeeking final : public IMediaSeeking {
  public:

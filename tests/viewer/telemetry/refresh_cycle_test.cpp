@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/common/scratch_folder.h"
-#include "tests/decoder/test_decoder.h"
+#include "tests/fakes/scripted_decoder.h"
 #include "tests/viewer/telemetry/fake_refresh_host.h"
 #include "viewer/dialogs/show_modeless.h"
 
@@ -103,8 +103,8 @@ TEST(LostPackets, CountsAcrossTheWrap) {
 class RefreshCycleTest : public ::testing::Test {
  protected:
   RefreshCycleTest() {
-    host.decoder = &decoder;
-    DecoderValues& v = decoder.values;
+    host.decoder = static_cast<IQuorvex*>(&decoder);
+    TelemetrySnapshot& v = decoder.readOuts.emplace();
     v.goodPackets = 80;
     v.badPackets = 2;
     v.timeMs = 1000;
@@ -135,7 +135,7 @@ class RefreshCycleTest : public ::testing::Test {
 
   // The next fix, `ms` later.
   bool NextFix(int ms = 500) {
-    decoder.values.timeMs += ms;
+    decoder.readOuts->timeMs += ms;
     return cycle.Tick();
   }
 
@@ -143,7 +143,7 @@ class RefreshCycleTest : public ::testing::Test {
   std::string TrackFile() const { return ReadFile(host.File("planeTrack.kml")); }
 
   ScratchFolder folder;
-  FakeQuorvex decoder;
+  ScriptedDecoder decoder;
   FakeRefreshHost host{folder.path()};
   RefreshCycle cycle{host};
 };
@@ -186,7 +186,7 @@ TEST_F(RefreshCycleTest, SeekSliderFollowsThePlaybackPosition) {
 TEST_F(RefreshCycleTest, EveryTickSendsTheChannelAndShowsTheCounts) {
   cycle.Tick();
   host.swapAudio = true;
-  decoder.values.goodPackets = -1;  // shown as unsigned
+  decoder.readOuts->goodPackets = -1;  // shown as unsigned
   cycle.Tick();
   EXPECT_EQ(decoder.audioChannels, (std::vector<int>{1, 0}));
   ASSERT_EQ(host.packetCounts.size(), 2u);
@@ -199,9 +199,9 @@ TEST_F(RefreshCycleTest, EveryTickSendsTheChannelAndShowsTheCounts) {
 // A decoder that cannot count its position frames has no fix while its
 // record is all zero; -1/-1 is a place like any other.
 TEST_F(RefreshCycleTest, TheZeroRecordIsNoPosition) {
-  decoder.values.timeMs = 0;
-  decoder.values.longitude = 0.0f;
-  decoder.values.latitude = 0.0f;
+  decoder.readOuts->timeMs = 0;
+  decoder.readOuts->longitude = 0.0f;
+  decoder.readOuts->latitude = 0.0f;
   EXPECT_FALSE(cycle.Tick());
   EXPECT_EQ(host.packetCounts.size(), 1u);
   EXPECT_EQ(cycle.state().lastSampleTime, -1);
@@ -211,11 +211,11 @@ TEST_F(RefreshCycleTest, TheZeroRecordIsNoPosition) {
   EXPECT_TRUE(host.launches.empty());
   EXPECT_TRUE(folder.Names().empty());
 
-  decoder.values.longitude = -1.0f;
-  decoder.values.latitude = -1.0f;
+  decoder.readOuts->longitude = -1.0f;
+  decoder.readOuts->latitude = -1.0f;
   EXPECT_TRUE(cycle.Tick());
   EXPECT_EQ(host.positional.longitude, -1.0);
-  decoder.values.longitude = 8.5f;
+  decoder.readOuts->longitude = 8.5f;
   EXPECT_TRUE(NextFix());
   EXPECT_EQ(host.track.PointCount(), 2u);
 }
@@ -228,16 +228,16 @@ TEST_F(RefreshCycleTest, ASampleIsProcessedOncePerTime) {
   EXPECT_EQ(host.launches.size(), 1u);
   EXPECT_EQ(cycle.state().lastSampleTime, 1000);
   // Seeking back brings earlier times, which count again.
-  decoder.values.timeMs = 400;
+  decoder.readOuts->timeMs = 400;
   EXPECT_TRUE(cycle.Tick());
-  decoder.values.timeMs = 1000;
+  decoder.readOuts->timeMs = 1000;
   EXPECT_TRUE(cycle.Tick());
   EXPECT_EQ(host.track.PointCount(), 3u);
 }
 
 TEST_F(RefreshCycleTest, HeadingIsUnwrappedForDisplayAndSmoothedForTheCamera) {
   host.earthLinked = true;
-  decoder.values.heading = 100.0f;
+  decoder.readOuts->heading = 100.0f;
   cycle.Tick();
   EXPECT_FLOAT_EQ(cycle.state().smoothedHeading, 20.0f);
   EXPECT_EQ(host.positional.heading, 100.0);
@@ -245,8 +245,8 @@ TEST_F(RefreshCycleTest, HeadingIsUnwrappedForDisplayAndSmoothedForTheCamera) {
   RefreshCycle::State state;
   state.smoothedHeading = -170.0f;
   RefreshCycle resumed(host, state);
-  decoder.values.heading = 170.0f;
-  decoder.values.timeMs = 2000;
+  decoder.readOuts->heading = 170.0f;
+  decoder.readOuts->timeMs = 2000;
   ASSERT_TRUE(resumed.Tick());
   EXPECT_FLOAT_EQ(resumed.state().smoothedHeading, -174.0f);
   EXPECT_EQ(host.positional.heading, -190.0);
@@ -267,8 +267,8 @@ TEST_F(RefreshCycleTest, WindowFiguresChangeOncePerThirtySeconds) {
   EXPECT_EQ(host.battery.totalMahPerKm, 100);
 
   // Ten and thirty seconds on: still the same window.
-  decoder.values.distanceTravelled = 600.0f;
-  decoder.values.capacityUsed = 80;
+  decoder.readOuts->distanceTravelled = 600.0f;
+  decoder.readOuts->capacityUsed = 80;
   NextFix(10000);
   EXPECT_EQ(host.battery.currentMahPerKm, 100);
   EXPECT_EQ(host.battery.totalMahPerKm, 133);
@@ -276,41 +276,41 @@ TEST_F(RefreshCycleTest, WindowFiguresChangeOncePerThirtySeconds) {
   NextFix(20000);  // 31000: not past the end
   EXPECT_EQ(host.battery.currentMahPerKm, 100);
 
-  decoder.values.distanceTravelled = 900.0f;
-  decoder.values.capacityUsed = 100;
-  decoder.values.voltage = 11000;
+  decoder.readOuts->distanceTravelled = 900.0f;
+  decoder.readOuts->capacityUsed = 100;
+  decoder.readOuts->voltage = 11000;
   NextFix(1);
   EXPECT_EQ(cycle.state().windowEndTime, 61001);
   EXPECT_EQ(host.battery.currentMahPerKm, 125);   // 50 mAh over 400 m
   EXPECT_EQ(host.battery.currentMwhPerKm, 1375);  // at the closing voltage
 
   // A recording whose clock lies earlier freezes the window figures.
-  decoder.values.timeMs = 5000;
-  decoder.values.distanceTravelled = 2000.0f;
-  decoder.values.capacityUsed = 400;
+  decoder.readOuts->timeMs = 5000;
+  decoder.readOuts->distanceTravelled = 2000.0f;
+  decoder.readOuts->capacityUsed = 400;
   ASSERT_TRUE(cycle.Tick());
   EXPECT_EQ(host.battery.currentMahPerKm, 125);
   EXPECT_EQ(cycle.state().windowEndTime, 61001);
 }
 
 TEST_F(RefreshCycleTest, EconomyNeedsDistance) {
-  decoder.values.distanceTravelled = 20.0f;
-  decoder.values.capacityUsed = 20;
+  decoder.readOuts->distanceTravelled = 20.0f;
+  decoder.readOuts->capacityUsed = 20;
   cycle.Tick();
   EXPECT_EQ(host.battery.totalMahPerKm, 0);
   EXPECT_EQ(host.battery.totalMwhPerKm, 0);
   EXPECT_EQ(host.battery.currentMahPerKm, 1000);  // the window needs only 1 m
 
   // A window with 1 m of travel keeps the previous figures.
-  decoder.values.distanceTravelled = 21.0f;
-  decoder.values.capacityUsed = 30;
+  decoder.readOuts->distanceTravelled = 21.0f;
+  decoder.readOuts->capacityUsed = 30;
   NextFix(31000);
   EXPECT_EQ(host.battery.currentMahPerKm, 1000);
   EXPECT_EQ(host.battery.totalMahPerKm, 1428);
 
-  decoder.values.distanceTravelled = 5000.0f;
-  decoder.values.capacityUsed = 1500;
-  decoder.values.voltage = 11100;
+  decoder.readOuts->distanceTravelled = 5000.0f;
+  decoder.readOuts->capacityUsed = 1500;
+  decoder.readOuts->voltage = 11100;
   NextFix();
   EXPECT_EQ(host.battery.totalMahPerKm, 300);
   EXPECT_EQ(host.battery.totalMwhPerKm, 3330);
@@ -371,8 +371,8 @@ TEST_F(RefreshCycleTest, ClosedDialogsStillReceiveTheirValues) {
   ShowModeless(host.battery);
   ShowModeless(host.positional);
   host.positional.hide();
-  decoder.values.voltage = 11840;
-  decoder.values.distance = 1299.0f;
+  decoder.readOuts->voltage = 11840;
+  decoder.readOuts->distance = 1299.0f;
   NextFix();
   EXPECT_EQ(host.battery.GetDlgItemText(CBatteryStatusDlg::IDC_VOLTAGE), "11.84");
   EXPECT_EQ(host.battery.GetDlgItemText(CBatteryStatusDlg::IDC_CURRENT), "12.5");
@@ -386,7 +386,7 @@ TEST_F(RefreshCycleTest, EarthIsLaunchedPerSampleAndDrivenOnlyWhenLinked) {
   EXPECT_EQ(host.launches, (std::vector<bool>{false}));
   EXPECT_TRUE(host.cameras.empty());
   host.earthLinked = true;
-  decoder.values.heading = 100.0f;
+  decoder.readOuts->heading = 100.0f;
   NextFix();
   EXPECT_EQ(host.launches, (std::vector<bool>{false, false}));
   ASSERT_EQ(host.cameras.size(), 1u);
@@ -397,7 +397,7 @@ TEST_F(RefreshCycleTest, EarthIsLaunchedPerSampleAndDrivenOnlyWhenLinked) {
 }
 
 TEST_F(RefreshCycleTest, PlanePositionFile) {
-  decoder.values.heading = -45.0f;
+  decoder.readOuts->heading = -45.0f;
   host.iconHref = u"http://127.0.0.1:8123/kml/Zagi64x64.png";
   cycle.Tick();
   const std::string file = PositionFile();
@@ -420,20 +420,20 @@ TEST_F(RefreshCycleTest, TrackPointsFollowThePlotSelection) {
   NextFix();
   host.plot = kPlotRssi;
   NextFix();
-  decoder.values.rssiValue1 = -120;  // a negated 120: nothing to plot
+  decoder.readOuts->rssiValue1 = -120;  // a negated 120: nothing to plot
   NextFix();
-  decoder.values.rssiValue1 = 70;
+  decoder.readOuts->rssiValue1 = 70;
   host.plot = kPlotLostPackets;
-  decoder.values.linkQuality = 250;
+  decoder.readOuts->linkQuality = 250;
   NextFix();
-  decoder.values.linkQuality = 5;
+  decoder.readOuts->linkQuality = 5;
   NextFix();
   // lastLinkQuality waits while other entries are selected.
   host.plot = kPlotGroundTrack;
-  decoder.values.linkQuality = 200;
+  decoder.readOuts->linkQuality = 200;
   NextFix();
   host.plot = kPlotLostPackets;
-  decoder.values.linkQuality = 7;
+  decoder.readOuts->linkQuality = 7;
   NextFix();
 
   struct Expected {
@@ -489,10 +489,10 @@ TEST_F(RefreshCycleTest, TrackFileMatchesAWriterBuiltFromScratch) {
   const int plots[] = {kPlotRssi, kPlotLostPackets, kPlotGroundTrack, kPlotAltitude};
   for (int i = 0; i < 40; ++i) {
     host.plot = plots[i % 4];
-    decoder.values.longitude += 0.0001f * static_cast<float>(i);
-    decoder.values.altitude = 500.0f + static_cast<float>((i * 37) % 50);
-    decoder.values.linkQuality = (i * 91) % 256;
-    decoder.values.rssiValue1 = 60 + i;
+    decoder.readOuts->longitude += 0.0001f * static_cast<float>(i);
+    decoder.readOuts->altitude = 500.0f + static_cast<float>((i * 37) % 50);
+    decoder.readOuts->linkQuality = (i * 91) % 256;
+    decoder.readOuts->rssiValue1 = 60 + i;
     NextFix();
   }
   host.plot = kPlotGroundTrack;
@@ -506,13 +506,13 @@ TEST_F(RefreshCycleTest, TrackFileMatchesAWriterBuiltFromScratch) {
 TEST_F(RefreshCycleTest, UnwritableFilesAreTriedAgainWithTheNextSample) {
   const std::filesystem::path sub = folder / "later";
   FakeRefreshHost elsewhere(sub);
-  elsewhere.decoder = &decoder;
+  elsewhere.decoder = static_cast<IQuorvex*>(&decoder);
   elsewhere.showGroundTrack = true;
   RefreshCycle other(elsewhere);
   EXPECT_TRUE(other.Tick());
   EXPECT_EQ(elsewhere.track.PointCount(), 1u);
   std::filesystem::create_directory(sub);
-  decoder.values.timeMs += 500;
+  decoder.readOuts->timeMs += 500;
   EXPECT_TRUE(other.Tick());
   EXPECT_TRUE(std::filesystem::exists(elsewhere.File("planePos.kml")));
   // Both points: the track is whole even though its first write failed.
@@ -525,7 +525,7 @@ TEST_F(RefreshCycleTest, UnwritableFilesAreTriedAgainWithTheNextSample) {
 
 TEST(RefreshCycleOverADecoder, ShowsDecodedFramesAndTheOverriddenLaunchSite) {
   ScratchFolder folder;
-  TestDecoder decoder;
+  ScriptedDecoder decoder;
   FakeRefreshHost host(folder.path());
   host.decoder = static_cast<IQuorvex*>(&decoder);
   host.positional.SetCurrentDecoder([&] { return ComPtr<IQuorvex>(&decoder); });

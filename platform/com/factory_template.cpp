@@ -1,4 +1,4 @@
-#include "platform/filter/filter_server.h"
+#include "platform/com/factory_template.h"
 
 #include <atomic>
 #include <new>

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/com/factory_template.h"
 #include "platform/com/library_path.h"
-#include "platform/filter/filter_server.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/filter/unknown_base.h"
+#include "platform/com/unknown_base.h"
 
 namespace {
 std::atomic<long> objectsActive{0};

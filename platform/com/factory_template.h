@@ -4,10 +4,11 @@
 
 #include "platform/com/class_factory.h"
 #include "platform/com/component_registry.h"
-#include "platform/filter/unknown_base.h"
+#include "platform/com/unknown_base.h"
 
-// What an in-process server of filters is made of: a table of factory
-// templates, one per class, and the server entry points built on it.
+// What an in-process server of aggregatable classes (filters among them) is
+// made of: a table of factory templates, one per class, and the server entry
+// points built on it.
 
 // Creates an object inside `outer` (null: not aggregated), with no
 // reference yet. Null when it cannot, with the reason in `hr`.
