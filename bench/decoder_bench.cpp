@@ -53,23 +53,27 @@ class BenchDecoder final : public CQuorvexControl {
 
 // The filter's whole per-buffer work: one-second stereo buffers, locked,
 // attenuated and decoded, with the telemetry state and histories growing.
+// Argument 1: as a recording, each buffer placed by its time stamp.
 void StereoBuffers(benchmark::State& state) {
+  const bool timeline = state.range(0) != 0;
   const auto& audio = FlightAudio(2);
   std::vector<std::int16_t> out(96000);
   std::int64_t frames = 0;
   for (auto _ : state) {
     BenchDecoder decoder;
     decoder.SetSampleRate(48000);
+    decoder.SetRecordingTimeline(timeline);
     for (std::size_t i = 0; i < audio.size(); i += out.size()) {
       const std::size_t n = std::min(out.size(), audio.size() - i);
-      decoder.ProcessBuffer(audio.data() + i, out.data(), n, 2);
+      decoder.ProcessBuffer(audio.data() + i, out.data(), n, 2,
+                            timeline ? std::optional<std::int64_t>(i / 2) : std::nullopt);
     }
     benchmark::DoNotOptimize(out.data());
     frames += static_cast<std::int64_t>(audio.size() / 2);
   }
   state.SetItemsProcessed(frames);
 }
-BENCHMARK(StereoBuffers)->Unit(benchmark::kMillisecond);
+BENCHMARK(StereoBuffers)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -20,8 +20,11 @@ struct IQuorvexStream : IUnknown {
   // TRUE: the audio is a recording, each buffer placed in it by its time
   // stamp. Audio the decoder has already decoded once (the pilot sought
   // back, or played the recording again) is passed on but not decoded
-  // again, so the histories hold each stretch of the flight once and in
-  // order. FALSE, the default: every buffer is decoded (live audio).
+  // again, and a stretch decoded after a later one (skipped by a seek
+  // forward, played later) has its records placed among the others, so the
+  // histories hold each stretch of the flight once and in recording order.
+  // Keys of records held may change when such a stretch is decoded. FALSE,
+  // the default: every buffer is decoded (live audio).
   virtual HRESULT STDMETHODCALLTYPE SetRecordingTimeline(BOOL enabled) = 0;
 
  protected:

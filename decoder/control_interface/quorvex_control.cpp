@@ -81,9 +81,18 @@ CQuorvexControl::~CQuorvexControl() = default;
 
 void CQuorvexControl::SetSampleRate(std::uint32_t rate) {
   std::lock_guard guard(lock_);
+  // A graph may settle its buffers twice before it plays: the same rate
+  // again must not make the demodulators forget the audio they hold.
+  if (rate == engine_.SampleRate()) return;
+  // Sample frames of another rate: where the stretches lie means nothing.
+  spans_.clear();
+  cursor_.reset();
+  flushedAt_.clear();
+  nextFrame_.reset();
   engine_.SetSampleRate(rate);
   robust_.SetSampleRate(rate);
   timelineSlack_ = std::max<std::int64_t>(1, rate / 50);
+  retained_ = std::size_t{rate} * 2;
 }
 
 std::int32_t CQuorvexControl::SlotRate() const {
@@ -103,7 +112,7 @@ CQuorvexControl::DecodedFrame CQuorvexControl::FrameAt(std::int32_t key,
     frame.launchSiteKnown = engine_.LaunchSiteValid();
     // Only the latest fix has its sentences at hand, and a buffer that
     // stores two fixes between samples does not happen at any slot rate.
-    if (key == engine_.NextKey() - 1)
+    if (key == engine_.LastStoredKey())
       frame.nmea = engine_.LatestSentences().rmc + engine_.LatestSentences().gga;
     frame.altitudeAboveLaunch =
         Metres(static_cast<std::int64_t>(p->second.altitude) - site.altitude);
@@ -119,6 +128,98 @@ CQuorvexControl::DecodedFrame CQuorvexControl::FrameAt(std::int32_t key,
   return frame;
 }
 
+void CQuorvexControl::Report(std::size_t sampleFrame, std::optional<std::int64_t> recordingFrame,
+                             std::vector<DecodedFrame>* decoded) {
+  const std::int64_t stored = engine_.StoredCount();
+  if (stored == reported_) return;
+  if (decoded) {
+    const std::size_t first = decoded->size();
+    if (stored - reported_ == 1) {
+      decoded->push_back(FrameAt(engine_.LastStoredKey(), sampleFrame));
+    } else {
+      // Several frames on one sample come only at the end of the audio,
+      // after all the others.
+      for (auto key = static_cast<std::int32_t>(engine_.NextKey() - (stored - reported_));
+           key < engine_.NextKey(); ++key)
+        decoded->push_back(FrameAt(key, sampleFrame));
+    }
+    for (std::size_t i = first; i < decoded->size(); ++i)
+      (*decoded)[i].recordingFrame = recordingFrame;
+  }
+  reported_ = stored;
+}
+
+std::int32_t CQuorvexControl::DropRecords(std::int64_t from, std::int64_t to) {
+  const std::int32_t dropped = engine_.DropRecords(from, to);
+  reported_ = engine_.StoredCount();
+  if (dropped == 0) return 0;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < frameLog_.size(); ++i) {
+    if (frameLogPlaces_[i] >= from && frameLogPlaces_[i] < to) continue;
+    frameLog_[kept] = std::move(frameLog_[i]);
+    frameLogPlaces_[kept++] = frameLogPlaces_[i];
+  }
+  frameLog_.resize(kept);
+  frameLogPlaces_.resize(kept);
+  return dropped;
+}
+
+void CQuorvexControl::Retain(Span& span, std::int16_t sample) {
+  if (span.head.size() < retained_) span.head.push_back(sample);
+  span.tail.push_back(sample);
+  if (span.tail.size() > 2 * retained_)
+    span.tail.erase(span.tail.begin(),
+                    span.tail.begin() + static_cast<std::ptrdiff_t>(span.tail.size() - retained_));
+}
+
+void CQuorvexControl::Restart(const Span* before, std::int64_t at, bool robust) {
+  engine_.ResetSync();
+  robust_.Reset();
+  if (flushedAt_.erase(at) != 0) {
+    // Read out early at the end of the audio; the read taken up again
+    // finds them whole.
+    const std::int32_t dropped = DropRecords(at, at + 1);
+    engine_.SetCounts(engine_.GoodFrames() - dropped, engine_.BadFrames());
+  }
+  if (before) {
+    const std::size_t from = before->tail.size() - std::min(before->tail.size(), retained_);
+    engine_.SetMuted(true);
+    for (std::size_t k = from; k < before->tail.size(); ++k) Demodulate(before->tail[k], robust);
+    engine_.SetMuted(false);
+  }
+  cursor_ = at;
+}
+
+void CQuorvexControl::Join(Span& span, std::map<std::int64_t, Span>::iterator next,
+                           std::int64_t bufferStart, bool robust,
+                           std::vector<DecodedFrame>* decoded) {
+  const std::int64_t from = next->first;
+  Span later = std::move(next->second);
+  spans_.erase(next);
+  const auto length = later.end - from;
+  const auto read = static_cast<std::int64_t>(later.head.size());
+  const std::int32_t good = engine_.GoodFrames();
+  const std::int32_t bad = engine_.BadFrames();
+  const std::int32_t dropped = DropRecords(from, from + read);
+  for (std::int64_t k = 0; k < read; ++k) {
+    const std::int16_t sample = later.head[static_cast<std::size_t>(k)];
+    engine_.SetStreamPosition(from + k);
+    Demodulate(sample, robust);
+    Retain(span, sample);
+    Report(static_cast<std::size_t>(from + k - bufferStart), from + k, decoded);
+  }
+  // The frames read again replace the ones dropped; a frame the cold start
+  // lost is now counted, and a loss it counted stays counted.
+  engine_.SetCounts(good - dropped + (engine_.GoodFrames() - good), bad);
+  span.end = later.end;
+  if (read == length) {
+    cursor_ = later.end;
+  } else {
+    span.tail = std::move(later.tail);
+    cursor_.reset();
+  }
+}
+
 void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* output,
                                     std::size_t values, int channels,
                                     std::optional<std::int64_t> firstFrame,
@@ -127,40 +228,59 @@ void CQuorvexControl::ProcessBuffer(const std::int16_t* input, std::int16_t* out
   const auto stride = static_cast<std::size_t>(channels);
   const std::size_t offset = channels == 2 ? static_cast<std::size_t>(AudioChannel()) : 0;
   const std::size_t whole = values - values % stride;
+  const auto frames = static_cast<std::int64_t>(whole / stride);
   const double gain = PassThroughGain();
   std::lock_guard guard(lock_);
-  // Decoding resumes on the very frame where it stopped, so the demodulator
-  // sees the recording as one unbroken stream however the pilot seeks.
-  std::size_t decodeFrom = 0;
-  if (recordingTimeline_ && firstFrame) {
-    const auto frames = static_cast<std::int64_t>(whole / stride);
+  const bool robust = demodulator_.load(std::memory_order_relaxed) == kQuorvexDemodulatorRobust;
+  reported_ = engine_.StoredCount();
+  if (!recordingTimeline_ || !firstFrame) {
+    engine_.SetStreamPosition(std::nullopt);
+    for (std::int64_t f = 0; f < frames; ++f) {
+      Demodulate(input[static_cast<std::size_t>(f) * stride + offset], robust);
+      Report(static_cast<std::size_t>(f), std::nullopt, decoded);
+    }
+  } else {
     // Containers keep time stamps in milliseconds: a buffer that starts
     // within the slack of where the last one ended follows it, and only a
     // larger step is a seek.
     std::int64_t position = *firstFrame;
     if (nextFrame_ && std::abs(*firstFrame - *nextFrame_) <= timelineSlack_) position = *nextFrame_;
-    nextFrame_ = position + frames;
-    const std::int64_t behind = std::clamp<std::int64_t>(decodedUpTo_ - position, 0, frames);
-    decodeFrom = static_cast<std::size_t>(behind) * stride;
-    decodedUpTo_ = std::max(decodedUpTo_, position + frames);
-  }
-  std::int32_t stored = engine_.NextKey();
-  const bool robust = demodulator_.load(std::memory_order_relaxed) == kQuorvexDemodulatorRobust;
-  for (std::size_t i = 0; i < whole; i += stride) {
-    // Read before writing: output may alias input.
-    if (i >= decodeFrom) {
-      if (robust) {
-        robust_.ProcessSample(input[i + offset]);
-      } else {
-        engine_.ProcessSample(input[i + offset]);
+    const std::int64_t end = position + frames;
+    nextFrame_ = end;
+    // Each stretch of the recording is decoded once, whatever order the
+    // pilot plays it in; the demodulator takes up the signal exactly where
+    // it left off when the stretch follows on from one it read.
+    for (std::int64_t p = position; p < end;) {
+      auto next = spans_.upper_bound(p);
+      Span* before = nullptr;
+      if (next != spans_.begin()) {
+        Span& prior = std::prev(next)->second;
+        if (p < prior.end) {
+          p = std::min(prior.end, end);
+          continue;
+        }
+        if (prior.end == p) before = &prior;
       }
+      const std::int64_t stop = next == spans_.end() ? end : std::min(next->first, end);
+      if (cursor_ != p) Restart(before, p, robust);
+      Span& span = before ? *before : spans_[p];
+      for (std::int64_t f = p; f < stop; ++f) {
+        const std::int16_t sample = input[static_cast<std::size_t>(f - position) * stride + offset];
+        engine_.SetStreamPosition(f);
+        Demodulate(sample, robust);
+        Retain(span, sample);
+        Report(static_cast<std::size_t>(f - position), f, decoded);
+      }
+      span.end = stop;
+      cursor_ = stop;
+      if (next != spans_.end() && stop == next->first) Join(span, next, position, robust, decoded);
+      p = stop;
     }
-    for (std::size_t k = i; k < i + stride; ++k)
-      output[k] = static_cast<std::int16_t>(input[k] * gain);
-    // Every stored frame takes the next key, so a new key is a new frame.
-    if (decoded && engine_.NextKey() != stored) {
-      for (; stored != engine_.NextKey(); ++stored) decoded->push_back(FrameAt(stored, i / stride));
-    }
+  }
+  // After the decoding, which reads the input: output may alias it.
+  for (std::size_t k = 0; k < whole; k += stride) {
+    for (std::size_t c = k; c < k + stride; ++c)
+      output[c] = static_cast<std::int16_t>(input[c] * gain);
   }
   for (std::size_t k = whole; k < values; ++k)
     output[k] = static_cast<std::int16_t>(input[k] * gain);
@@ -235,7 +355,7 @@ HRESULT CQuorvexControl::WriteTrackKml(BSTR path) {
 
 HRESULT CQuorvexControl::ClearTrack() {
   std::lock_guard guard(lock_);
-  engine_.Track().Clear();
+  engine_.ClearTrack();
   return S_OK;
 }
 
@@ -319,6 +439,16 @@ HRESULT CQuorvexControl::SetBitRate(int slotRate) {
 
 void CQuorvexControl::FinishStream() {
   std::lock_guard guard(lock_);
+  // The first demodulator holds nothing back to read out.
+  if (demodulator_.load(std::memory_order_relaxed) != kQuorvexDemodulatorRobust) return;
+  if (recordingTimeline_ && nextFrame_) {
+    // Audio that ends inside a stretch decoded already ends nothing the
+    // demodulator holds.
+    if (!cursor_ || cursor_ != nextFrame_) return;
+    engine_.SetStreamPosition(cursor_);
+    flushedAt_.insert(*cursor_);
+    cursor_.reset();
+  }
   robust_.Flush();
 }
 
@@ -328,7 +458,10 @@ HRESULT CQuorvexControl::SetDemodulator(int demodulator) {
   std::lock_guard guard(lock_);
   // Audio the robust demodulator held from an earlier turn is not
   // continuous with what comes next.
-  if (demodulator != demodulator_.exchange(demodulator)) robust_.Reset();
+  if (demodulator != demodulator_.exchange(demodulator)) {
+    robust_.Reset();
+    cursor_.reset();
+  }
   return S_OK;
 }
 
@@ -437,10 +570,22 @@ TelemetryFrame CQuorvexControl::TelemetryFrameOf(const DecodedFrame& frame,
   return f;
 }
 
-void CQuorvexControl::LogFrames(std::span<const TelemetryFrame> frames) {
+void CQuorvexControl::LogFrames(std::span<const TelemetryFrame> frames,
+                                std::span<const DecodedFrame> decoded) {
   if (frames.empty()) return;
   std::lock_guard guard(lock_);
-  frameLog_.insert(frameLog_.end(), frames.begin(), frames.end());
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const std::int64_t last = frameLogPlaces_.empty() ? 0 : frameLogPlaces_.back();
+    const std::int64_t place =
+        i < decoded.size() && decoded[i].recordingFrame ? *decoded[i].recordingFrame : last;
+    // A stretch decoded after a later one goes among the frames, as its
+    // records go among the records.
+    const auto at = static_cast<std::size_t>(
+        std::upper_bound(frameLogPlaces_.begin(), frameLogPlaces_.end(), place) -
+        frameLogPlaces_.begin());
+    frameLog_.insert(frameLog_.begin() + static_cast<std::ptrdiff_t>(at), frames[i]);
+    frameLogPlaces_.insert(frameLogPlaces_.begin() + static_cast<std::ptrdiff_t>(at), place);
+  }
 }
 
 HRESULT CQuorvexControl::GetFrameCount(int* count) {

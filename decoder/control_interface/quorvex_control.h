@@ -3,8 +3,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,6 +46,8 @@ class CQuorvexControl : public IQuorvex,
     std::int32_t key = 0;
     // The sample frame of the buffer whose sample completed the frame.
     std::size_t sampleFrame = 0;
+    // That sample frame in the recording, with the recording timeline on.
+    std::optional<std::int64_t> recordingFrame;
     PositionRecord position{};  // with type kFramePosition
     UplinkRecord uplink{};      // with type kFrameUplink
     BatteryRecord battery{};    // with type kFrameBattery
@@ -69,8 +73,10 @@ class CQuorvexControl : public IQuorvex,
   // frame is passed on but not decoded. `output` may equal `input`.
   // Every frame stored meanwhile is appended to `decoded` when given.
   // `firstFrame` places the buffer's first sample frame in a recording, when
-  // its time stamp says where; with the recording timeline on, the frames
-  // before the furthest point decoded so far are passed on undecoded.
+  // its time stamp says where; with the recording timeline on, sample frames
+  // decoded once already are passed on undecoded, and the records of a
+  // stretch decoded after a later one go among the records in recording
+  // order.
   void ProcessBuffer(const std::int16_t* input, std::int16_t* output, std::size_t values,
                      int channels, std::optional<std::int64_t> firstFrame = std::nullopt,
                      std::vector<DecodedFrame>* decoded = nullptr);
@@ -86,8 +92,9 @@ class CQuorvexControl : public IQuorvex,
   static TelemetryFrame TelemetryFrameOf(const DecodedFrame& frame,
                                          std::optional<double> streamSeconds);
   // Frames just decoded, for IQuorvexFrameLog; the owner that knows the
-  // stream's clock gives them their stream times.
-  void LogFrames(std::span<const TelemetryFrame> frames);
+  // stream's clock gives them their stream times. `decoded` holds the same
+  // frames as ProcessBuffer gave them, which places them in the recording.
+  void LogFrames(std::span<const TelemetryFrame> frames, std::span<const DecodedFrame> decoded);
 
   // IQuorvex
   HRESULT STDMETHODCALLTYPE SetSerialPort(BSTR portName) override;
@@ -158,6 +165,38 @@ class CQuorvexControl : public IQuorvex,
   // The frame stored under `key`, which the engine has just stored.
   DecodedFrame FrameAt(std::int32_t key, std::size_t sampleFrame) const;
 
+  // A stretch of the recording decoded once, with the decode channel's audio
+  // at both its ends kept, so that a later read across either end can take
+  // up the signal as one unbroken read would have it.
+  struct Span {
+    std::int64_t end = 0;
+    std::vector<std::int16_t> head;  // its first samples
+    std::vector<std::int16_t> tail;  // its last samples, at least as many
+  };
+  // Hands out the frames stored since the last call, each placed at
+  // `sampleFrame` past the buffer's start.
+  void Report(std::size_t sampleFrame, std::optional<std::int64_t> recordingFrame,
+              std::vector<DecodedFrame>* decoded);
+  // The engine's DropRecords, and the same frames out of the frame log.
+  std::int32_t DropRecords(std::int64_t from, std::int64_t to);
+  void Demodulate(std::int16_t sample, bool robust) {
+    if (robust) {
+      robust_.ProcessSample(sample);
+    } else {
+      engine_.ProcessSample(sample);
+    }
+  }
+  void Retain(Span& span, std::int16_t sample);
+  // Decoding starts at `at`, not where the demodulator stands: it forgets
+  // what it heard and, when a decoded stretch ends at `at`, hears that
+  // stretch's last seconds again without storing what they hold.
+  void Restart(const Span* before, std::int64_t at, bool robust);
+  // `span` has just been decoded up to `next`: the first seconds of `next`,
+  // which were decoded from a cold start, are read again on from `span`,
+  // and the two become one.
+  void Join(Span& span, std::map<std::int64_t, Span>::iterator next, std::int64_t bufferStart,
+            bool robust, std::vector<DecodedFrame>* decoded);
+
   struct RobustSink final : IFrameSink {
     explicit RobustSink(CDecodeEngineWithComms& e) : engine(e) {}
     void OnFrame(std::span<const std::uint8_t> frame) override { engine.AcceptFrame(frame.data()); }
@@ -171,17 +210,32 @@ class CQuorvexControl : public IQuorvex,
   CRobustDemodulator robust_{robustSink_};
   std::atomic<int> demodulator_{kQuorvexDemodulatorSeed};
   std::atomic<int> audioChannel_{1};
-  // Under lock_, as the histories: every frame with its stream time.
+  // Under lock_, as the histories: every frame with its stream time, in
+  // recording order, and where in the recording each was completed (live
+  // audio: where the one before it was).
   std::vector<TelemetryFrame> frameLog_;
+  std::vector<std::int64_t> frameLogPlaces_;
   // Serializes SetNmeaNetwork, whose look-ups and binding run unlocked.
   std::mutex networkSetting_;
   std::string udpDestination_, tcpEndpoint_;  // in force, under networkSetting_
   std::atomic<double> gain_{kPassThroughGain};
   bool recordingTimeline_ = false;
-  // One past the last sample frame of the recording decoded so far.
-  std::int64_t decodedUpTo_ = 0;
+  // The stretches decoded so far, by their first sample frame; they never
+  // overlap or touch.
+  std::map<std::int64_t, Span> spans_;
+  // Where the demodulator stands, when its state is that of a read without a
+  // break up to there.
+  std::optional<std::int64_t> cursor_;
+  // Ends of the audio where the demodulator was flushed: what it read out
+  // early there it would have read in full had the audio gone on.
+  std::set<std::int64_t> flushedAt_;
   // Where the buffer after the last one starts, counted from its start.
   std::optional<std::int64_t> nextFrame_;
   // 20 ms of sample frames: the jitter of millisecond time stamps.
   std::int64_t timelineSlack_ = 882;
+  // Samples kept at each end of a span: 2 s, four times the longest either
+  // receiver stays in one frame before it gives up, so both are back in
+  // step with the signal by their end.
+  std::size_t retained_ = 88200;
+  std::int64_t reported_ = 0;
 };

@@ -33,6 +33,21 @@ void CDecodeEngine::SetSlotRate(std::int32_t rate) {
   leadInCycle_ = LeadInCycleFor(sampleRate_, slotRate_);
 }
 
+void CDecodeEngine::ResetSync() {
+  ReturnToHunt();
+  lastSample_ = 0;
+  samplesSinceEdge_ = 0;
+  leadInHits_ = 0;
+  slotClock_ = 0.0;
+  lastSlot_ = 0;
+  syncWord_ = 0;
+  currentByte_ = 0;
+  bitsInByte_ = 0;
+  takeBit_ = 0;
+  byteCount_ = 0;
+  frameLength_ = 0;
+}
+
 void CDecodeEngine::HuntStep(std::int16_t s) {
   // Compared as unsigned: with a lead-in cycle below 2 the lower bound wraps
   // and nothing is accepted.
@@ -111,7 +126,9 @@ void CDecodeEngine::CompleteFrame() {
   // The CRC-8 lets about one garbled frame in 256 through; a position off
   // the globe or outside the day is one of them, and is lost like any other.
   const bool impossible = frame_[0] == kFramePosition && !CanBeTrue(position);
-  if (crc == frame_[byteCount_ - 1] && !impossible) {
+  if (muted_) {
+    // Read only to follow the audio.
+  } else if (crc == frame_[byteCount_ - 1] && !impossible) {
     ++goodFrames_;
     Dispatch(frame_);
   } else {

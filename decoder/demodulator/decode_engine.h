@@ -39,10 +39,26 @@ class CDecodeEngine {
   // A frame (type, length, payload, CRC) that another demodulator received
   // and checked: counted and handed on exactly like one of ours.
   void AcceptFrame(const std::uint8_t* frame) {
+    if (muted_) return;
     ++goodFrames_;
     Dispatch(frame);
   }
-  void CountLostFrame() { ++badFrames_; }
+  void CountLostFrame() {
+    if (!muted_) ++badFrames_;
+  }
+
+  // Forgets the signal heard so far, as before the first sample: audio that
+  // follows is not continuous with what came before, and a frame must not
+  // be glued together from two places.
+  void ResetSync();
+  // Muted, frames are read (so the receiver's state follows the audio) but
+  // neither counted nor handed on: the audio was decoded once already.
+  void SetMuted(bool muted) { muted_ = muted; }
+  // For owners that drop frames they read twice.
+  void SetCounts(std::int32_t good, std::int32_t bad) {
+    goodFrames_ = good;
+    badFrames_ = bad;
+  }
 
   std::int32_t GoodFrames() const { return goodFrames_; }
   std::int32_t BadFrames() const { return badFrames_; }
@@ -65,6 +81,11 @@ class CDecodeEngine {
   virtual void OnPosition(PositionRecord) {}
   virtual void OnUplinkStatus(UplinkRecord) {}
   virtual void OnBatteryStatus(BatteryRecord) {}
+  // For owners that put their records in another order after the fact.
+  void SetLatest(const UplinkRecord& uplink, const BatteryRecord& battery) {
+    latestUplink_ = uplink;
+    latestBattery_ = battery;
+  }
 
  private:
   void ReturnToHunt() {
@@ -79,7 +100,7 @@ class CDecodeEngine {
   void Dispatch(const std::uint8_t* frame);
   void TimeoutCheck() {
     if (slotClock_ > kEpisodeTimeout) {
-      ++badFrames_;
+      if (!muted_) ++badFrames_;
       ReturnToHunt();
     }
   }
@@ -110,6 +131,7 @@ class CDecodeEngine {
   std::int32_t badFrames_ = 0;
   // 1 / sampleRate_, kept so the per-sample clock step costs an addition.
   double samplePeriod_ = 0.0;
+  bool muted_ = false;
 };
 
 // Inline so that a buffer loop compiles to straight-line code: this runs for

@@ -123,8 +123,12 @@ void BrelaneTelemetryDecode::ReportFrames(std::optional<std::int64_t> firstFrame
     // start of the recording: its time does not depend on how the audio was
     // cut into buffers, so every player of a recording gives the same.
     if (timed) {
-      at = gst_util_uint64_scale(static_cast<guint64>(*firstFrame) + frame.sampleFrame + 1,
-                                 GST_SECOND, static_cast<guint64>(sampleRate_));
+      // Where the recording timeline placed it: read again after a seek, a
+      // frame keeps the time it had.
+      const auto sample = frame.recordingFrame
+                              ? static_cast<guint64>(*frame.recordingFrame)
+                              : static_cast<guint64>(*firstFrame) + frame.sampleFrame;
+      at = gst_util_uint64_scale(sample + 1, GST_SECOND, static_cast<guint64>(sampleRate_));
     }
     GstClockTime streamTime = GST_CLOCK_TIME_NONE;
     GstClockTime runningTime = GST_CLOCK_TIME_NONE;
@@ -143,7 +147,7 @@ void BrelaneTelemetryDecode::ReportFrames(std::optional<std::int64_t> firstFrame
                                            TelemetryStructure(frame, at, streamTime, runningTime)));
     }
   }
-  LogFrames(logged_);
+  LogFrames(logged_, decoded_);
   if (element) gst_object_unref(element);
 }
 

@@ -1,5 +1,6 @@
 #include "decoder/telemetry/decode_engine_with_comms.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -98,6 +99,8 @@ void CDecodeEngineWithComms::OverrideLaunchSite(std::int32_t latitude, std::int3
   launchSite_.latitude = latitude;
   launchSite_.longitude = longitude;
   launchSite_.altitude = altitude;
+  siteOverride_ = launchSite_;
+  siteOverrideAfterFix_ = launchSiteValid_;
 }
 
 std::unique_ptr<CTelemetryComms> CDecodeEngineWithComms::ReplaceSerialSink(
@@ -120,10 +123,10 @@ void CDecodeEngineWithComms::EmptyNmeaFile() {
 #endif
 }
 
-void CDecodeEngineWithComms::OnPosition(PositionRecord record) {
-  positionHistory_[nextKey_++] = record;
+void CDecodeEngineWithComms::AccumulatePosition(const PositionRecord& record) {
   if (record.latitude == 0) distanceTravelled_ += 1.0f;
-  track_.AddPoint(TrackPoint{record.latitude, record.longitude, record.altitude, {}});
+  if (!trackClearedUpTo_ || keyPosition_.back() > *trackClearedUpTo_)
+    track_.AddPoint(TrackPoint{record.latitude, record.longitude, record.altitude, {}});
 
   if (record.numSats >= 6 && launchSite_.numSats == 0) {
     launchSite_ = record;
@@ -137,8 +140,80 @@ void CDecodeEngineWithComms::OnPosition(PositionRecord record) {
   }
   currentPosition_ = record;
 
+  // int64 differences: garbage frames may carry any int32 coordinates.
+  const auto dLat =
+      static_cast<std::int64_t>(currentPosition_.latitude) - previousPosition_.latitude;
+  const auto dLon =
+      static_cast<std::int64_t>(currentPosition_.longitude) - previousPosition_.longitude;
+  const float y = static_cast<float>(static_cast<double>(dLon) *
+                                     std::cos(previousPosition_.latitude / kUnitsPerRadian));
+  const float angle =
+      static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(dLat)));
+  course_ = static_cast<float>(std::trunc(angle * 180.0 / 3.1415926));
+
+  previousPosition_ = currentPosition_;
+  if (previousPosition_.latitude == 0) distanceTravelled_ += 1.0f;
+}
+
+template <typename Drop>
+void CDecodeEngineWithComms::Reorder(Drop drop) {
+  std::vector<std::int32_t> order;
+  order.reserve(keyPosition_.size());
+  for (std::int32_t k = 0; k < nextKey_; ++k)
+    if (!drop(k)) order.push_back(k);
+  std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
+    return keyPosition_[static_cast<std::size_t>(a)] < keyPosition_[static_cast<std::size_t>(b)];
+  });
+  auto positions = std::move(positionHistory_);
+  auto uplinks = std::move(uplinkHistory_);
+  auto batteries = std::move(batteryHistory_);
+  const auto keyPositions = std::move(keyPosition_);
+  positionHistory_.clear();
+  uplinkHistory_.clear();
+  batteryHistory_.clear();
+  keyPosition_.clear();
+  nextKey_ = 0;
+
+  // As before the first record, but for a launch site the pilot set before
+  // any fix did; one set later is put back over the replayed one below.
+  launchSite_ = siteOverride_ && !siteOverrideAfterFix_ ? *siteOverride_ : PositionRecord{};
+  launchSiteValid_ = false;
+  currentPosition_ = {};
+  previousPosition_ = {};
+  distanceTravelled_ = 0.0f;
+  course_ = 0.0f;
+  track_.Clear();
+  UplinkRecord uplink{};
+  BatteryRecord battery{};
+  for (const std::int32_t old : order) {
+    const std::int32_t key = nextKey_++;
+    keyPosition_.push_back(keyPositions[static_cast<std::size_t>(old)]);
+    if (const auto p = positions.find(old); p != positions.end()) {
+      positionHistory_[key] = p->second;
+      AccumulatePosition(p->second);
+    } else if (const auto u = uplinks.find(old); u != uplinks.end()) {
+      uplinkHistory_[key] = uplink = u->second;
+    } else if (const auto b = batteries.find(old); b != batteries.end()) {
+      batteryHistory_[key] = battery = b->second;
+    }
+  }
+  SetLatest(uplink, battery);
+  if (siteOverride_ && siteOverrideAfterFix_)
+    OverrideLaunchSite(siteOverride_->latitude, siteOverride_->longitude, siteOverride_->altitude);
+}
+
+void CDecodeEngineWithComms::OnPosition(PositionRecord record) {
+  const std::int32_t key = nextKey_++;
+  positionHistory_[key] = record;
+  const bool inOrder =
+      !streamPosition_ || keyPosition_.empty() || *streamPosition_ >= keyPosition_.back();
+  keyPosition_.push_back(streamPosition_.value_or(keyPosition_.empty() ? 0 : keyPosition_.back()));
+  if (inOrder) AccumulatePosition(record);
+  Stored(key);
+
   {
-    // Formed for every fix: the element posts them for network outputs.
+    // Formed for every fix, wherever in the recording it lies: the element
+    // posts them for network outputs, which follow what is playing.
     latestSentences_ = sentences_.For(record);
     const auto& [rmc, gga] = latestSentences_;
     if (nmeaFile_ && !nmeaEmptied_) {
@@ -165,26 +240,55 @@ void CDecodeEngineWithComms::OnPosition(PositionRecord record) {
       if (output) output->Send(rmc + gga);
     }
   }
-
-  // int64 differences: garbage frames may carry any int32 coordinates.
-  const auto dLat =
-      static_cast<std::int64_t>(currentPosition_.latitude) - previousPosition_.latitude;
-  const auto dLon =
-      static_cast<std::int64_t>(currentPosition_.longitude) - previousPosition_.longitude;
-  const float y = static_cast<float>(static_cast<double>(dLon) *
-                                     std::cos(previousPosition_.latitude / kUnitsPerRadian));
-  const float angle =
-      static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(dLat)));
-  course_ = static_cast<float>(std::trunc(angle * 180.0 / 3.1415926));
-
-  previousPosition_ = currentPosition_;
-  if (previousPosition_.latitude == 0) distanceTravelled_ += 1.0f;
 }
 
 void CDecodeEngineWithComms::OnUplinkStatus(UplinkRecord record) {
-  uplinkHistory_[nextKey_++] = record;
+  const std::int32_t key = nextKey_++;
+  uplinkHistory_[key] = record;
+  keyPosition_.push_back(streamPosition_.value_or(keyPosition_.empty() ? 0 : keyPosition_.back()));
+  Stored(key);
 }
 
 void CDecodeEngineWithComms::OnBatteryStatus(BatteryRecord record) {
-  batteryHistory_[nextKey_++] = record;
+  const std::int32_t key = nextKey_++;
+  batteryHistory_[key] = record;
+  keyPosition_.push_back(streamPosition_.value_or(keyPosition_.empty() ? 0 : keyPosition_.back()));
+  Stored(key);
+}
+
+void CDecodeEngineWithComms::Stored(std::int32_t key) {
+  ++storedCount_;
+  lastStoredKey_ = key;
+  const std::int64_t at = keyPosition_.back();
+  if (keyPosition_.size() < 2 || at >= keyPosition_[keyPosition_.size() - 2]) return;
+  // Records completed at the same place keep the order they came in, so the
+  // new one goes after them.
+  std::int32_t place = 0;
+  for (std::int32_t k = 0; k < key; ++k)
+    if (keyPosition_[static_cast<std::size_t>(k)] <= at) ++place;
+  Reorder([](std::int32_t) { return false; });
+  lastStoredKey_ = place;
+}
+
+std::int32_t CDecodeEngineWithComms::DropRecords(std::int64_t from, std::int64_t to) {
+  std::int32_t dropped = 0;
+  for (const std::int64_t at : keyPosition_)
+    if (at >= from && at < to) ++dropped;
+  if (dropped == 0) return 0;
+  const std::vector<std::int64_t> positions = keyPosition_;
+  Reorder([&](std::int32_t key) {
+    const std::int64_t at = positions[static_cast<std::size_t>(key)];
+    return at >= from && at < to;
+  });
+  lastStoredKey_ = nextKey_ - 1;
+  return dropped;
+}
+
+void CDecodeEngineWithComms::ClearTrack() {
+  track_.Clear();
+  // Live audio has no recording positions to tell old records from new.
+  if (streamPosition_ && !keyPosition_.empty()) {
+    const std::int64_t last = *std::max_element(keyPosition_.begin(), keyPosition_.end());
+    trackClearedUpTo_ = std::max(trackClearedUpTo_.value_or(last), last);
+  }
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "common/kml_writer.h"
 #include "common/nmea_network.h"
@@ -24,6 +25,13 @@ enum class NetworkOutput { kUdp, kTcp };
 // distance flown and course, the three histories under one running key, and
 // the side outputs (track, NMEA file, serial sink) of every position fix.
 // Not thread-safe: the owner serializes the streaming side against readers.
+//
+// Each record remembers where in the recording it was completed. A record
+// placed before ones already held (a stretch of a recording decoded after a
+// later one) takes its place among them: the keys are handed out again in
+// recording order and everything accumulated over the records (distance
+// flown, course, launch site, track, latest uplink and battery) is worked
+// out again from the start, so the result is that of one play in order.
 class CDecodeEngineWithComms final : public CDecodeEngine {
  public:
   // Where the NMEA log goes unless told otherwise: $QUORVEX_NMEA_PATH (set
@@ -50,10 +58,22 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   float DistanceTravelled() const { return distanceTravelled_; }
   float Course() const { return course_; }
   std::int32_t NextKey() const { return nextKey_; }
+  // Where in the recording the frames completed from now on are, in sample
+  // frames; nullopt (live audio) stores every frame after the others.
+  void SetStreamPosition(std::optional<std::int64_t> position) { streamPosition_ = position; }
+  // Records stored since the engine was made, and the key the latest of
+  // them holds now (not NextKey() - 1 when it went among earlier ones).
+  std::int64_t StoredCount() const { return storedCount_; }
+  std::int32_t LastStoredKey() const { return lastStoredKey_; }
+  // Drops the records completed within [from, to) of the recording, for a
+  // stretch about to be read again from a better start; returns how many.
+  std::int32_t DropRecords(std::int64_t from, std::int64_t to);
   const std::map<std::int32_t, PositionRecord>& PositionHistory() const { return positionHistory_; }
   const std::map<std::int32_t, UplinkRecord>& UplinkHistory() const { return uplinkHistory_; }
   const std::map<std::int32_t, BatteryRecord>& BatteryHistory() const { return batteryHistory_; }
   KmlWriter& Track() { return track_; }
+  // Empties the track; records already held do not come back into it.
+  void ClearTrack();
   const KmlWriter& Track() const { return track_; }
   bool NmeaFileOpen() const { return nmeaFile_ != nullptr; }
   const std::optional<std::filesystem::path>& NmeaPath() const { return nmeaPath_; }
@@ -100,6 +120,13 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
 
  private:
   void EmptyNmeaFile();
+  // Hands `key` its place by the recording position; the others follow.
+  void Stored(std::int32_t key);
+  void AccumulatePosition(const PositionRecord& record);
+  // Keys in recording order again, and all the accumulated values afresh,
+  // leaving out the records `drop` says.
+  template <typename Drop>
+  void Reorder(Drop drop);
 
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -127,4 +154,14 @@ class CDecodeEngineWithComms final : public CDecodeEngine {
   float course_ = 0.0f;
   KmlWriter track_;
   std::int32_t nextKey_ = 0;
+  std::optional<std::int64_t> streamPosition_;
+  // The recording position of each key.
+  std::vector<std::int64_t> keyPosition_;
+  std::int64_t storedCount_ = 0;
+  std::int32_t lastStoredKey_ = -1;
+  // Track points at or before this recording position were cleared away.
+  std::optional<std::int64_t> trackClearedUpTo_;
+  // The launch site the pilot set, and whether a fix had set one before.
+  std::optional<PositionRecord> siteOverride_;
+  bool siteOverrideAfterFix_ = false;
 };

@@ -466,7 +466,14 @@ TEST_F(DecodeTool, NmeaReadsInGpsbabelAndGpsd) {
   EXPECT_EQ(times.size(), rmc.size()) << "fixes that share a time are dropped by consumers";
 
   // gpsd on a pseudo-terminal of its own, which gpsfake stops at the end.
-  const ProcessResult gpsd = RunProcess({"gpsfake", "-1", "-p", "-q", nmea.string()});
+  // gpsfake connects as soon as gpsd's control socket exists, which on a busy
+  // machine can be before gpsd listens on its port: that race is gpsfake's,
+  // so a refused connection is tried again.
+  ProcessResult gpsd = RunProcess({"gpsfake", "-1", "-p", "-q", nmea.string()});
+  for (int retry = 0;
+       retry < 3 && gpsd.exitCode != 0 && gpsd.err.find("Connection refused") != std::string::npos;
+       ++retry)
+    gpsd = RunProcess({"gpsfake", "-1", "-p", "-q", nmea.string()});
   ASSERT_EQ(gpsd.exitCode, 0) << gpsd.err;
   const auto fastest = std::max_element(rmc.begin(), rmc.end(), [](const auto& a, const auto& b) {
     return std::atof(a[7].c_str()) < std::atof(b[7].c_str());
