@@ -151,8 +151,8 @@ void Serve(QTcpSocket* socket, const LoopbackHttpServer::DeferringHandler& handl
         }
         const auto& [headOnly, path, query] = std::get<RequestLine>(line);
         QPointer<QTcpSocket> guard(socket);
-        handler({path, query}, [dispatch, guard, write,
-                                headOnly](std::optional<LoopbackHttpServer::Resource> resource) {
+        handler({path, query, head}, [dispatch, guard, write, headOnly](
+                                         std::optional<LoopbackHttpServer::Resource> resource) {
           dispatch->Post([guard, write, reply = Answer(resource, headOnly)] {
             if (guard) write(reply);
           });

@@ -34,6 +34,7 @@ class LoopbackHttpServer {
   struct Request {
     std::string_view path;
     std::string_view query;  // after the '?', without it
+    std::string_view head;   // the whole request head, header fields included
   };
   // Answers one request, once, from any thread; empty for "404 Not Found".
   // A reply that never comes leaves the connection to its time limit.
