@@ -22,6 +22,7 @@
 
 #include "tests/common/scratch_folder.h"
 #include "tests/tools/run_process.h"
+#include "tests/udp_listener.h"
 #include "tools/simulated_aircraft/signal_renderer.h"
 #include "tools/simulated_aircraft/synthetic_flight.h"
 #include "tools/simulated_aircraft/wav_writer.h"
@@ -264,14 +265,9 @@ bool Accepts(int port) {
 // A live decode feeds a UDP socket and, through its TCP server, a real gpsd
 // on a private port and control socket, which reports the fixes.
 TEST_F(FlightOutputs, LiveNmeaReachesAUdpSocketAndGpsd) {
-  const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ::getsockname(udp, reinterpret_cast<sockaddr*>(&address), &length);
-  const std::string udpTarget = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const UdpListener movingMap;
+  ASSERT_NE(movingMap.Port(), 0);
+  const std::string udpTarget = movingMap.Target();
   const int tcpPort = FreePort(SOCK_STREAM), gpsdPort = FreePort(SOCK_STREAM);
 
   ProcessResult decoded;
@@ -313,14 +309,11 @@ TEST_F(FlightOutputs, LiveNmeaReachesAUdpSocketAndGpsd) {
 
   // Every fix reached the socket, as an RMC and a GGA datagram.
   int rmc = 0, gga = 0;
-  char datagram[512];
-  for (ssize_t n; (n = ::recv(udp, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;) {
-    const std::string_view text(datagram, static_cast<std::size_t>(n));
+  for (const std::string& text : movingMap.Received()) {
     rmc += text.starts_with("$GPRMC,");
     gga += text.starts_with("$GPGGA,");
     EXPECT_TRUE(text.ends_with("\r\n")) << text;
   }
-  ::close(udp);
   EXPECT_EQ(rmc, static_cast<int>(flight_.Positions().size()));
   EXPECT_EQ(gga, rmc);
 }

@@ -3,9 +3,7 @@
 // command line, watch the read-outs and the status windows follow the
 // flight, correct the launch site, and save the history and the track. The
 // saved files must be what the batch decoder makes of the same recording.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -18,6 +16,7 @@
 
 #include "platform/graph/graph_objects.h"
 #include "platform/ui/testing/recording_ui_service.h"
+#include "tests/udp_listener.h"
 #include "tests/viewer/shell/event_pump.h"
 #include "tests/viewer/shell/media_graph_fixtures.h"
 #include "viewer/shell/resource.h"
@@ -41,14 +40,9 @@ TEST(PilotAcceptance, ARecordingFromCommandLineToExportedFiles) {
   dialog.show();
 
   // The moving map listens on UDP; a mistyped port is named and asked again.
-  const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ::getsockname(udp, reinterpret_cast<sockaddr*>(&address), &length);
-  const QString udpTarget = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+  const UdpListener movingMap;
+  ASSERT_NE(movingMap.Port(), 0);
+  const QString udpTarget = QString::fromStdString(movingMap.Target());
   boxes.textAnswers.push_back(QStringList{QStringLiteral("127.0.0.1:99999"), QString()});
   boxes.textAnswers.push_back(QStringList{udpTarget, QString()});
   dialog.OnNetworkNmea();
@@ -121,13 +115,10 @@ TEST(PilotAcceptance, ARecordingFromCommandLineToExportedFiles) {
   for (std::size_t at = 0; (at = full.find(",position,", at)) != std::string::npos; ++at) ++fixes;
   EXPECT_GT(fixes, 0);
   int rmc = 0, gga = 0;
-  char datagram[512];
-  for (ssize_t n; (n = ::recv(udp, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;) {
-    const std::string_view text(datagram, static_cast<std::size_t>(n));
+  for (const std::string& text : movingMap.Received()) {
     rmc += text.starts_with("$GPRMC,");
     gga += text.starts_with("$GPGGA,");
   }
-  ::close(udp);
   EXPECT_EQ(rmc, fixes);
   EXPECT_EQ(gga, fixes);
 
