@@ -1,14 +1,15 @@
 #include "platform/earth/earth_program.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/file/file_descriptor.h"
 
 namespace earth {
 namespace {
@@ -50,8 +51,13 @@ std::filesystem::path Canonical(const std::filesystem::path& path) {
 // The first arguments of a process: the program, and for a script the
 // script itself.
 std::vector<std::string> LeadingArguments(const std::filesystem::path& process) {
-  std::ifstream in(process / "cmdline", std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read with plain read(2): a process that ends meanwhile makes its files
+  // fail with ESRCH, which is only "gone", where a stream would throw.
+  const FileDescriptor in(::open((process / "cmdline").c_str(), O_RDONLY | O_CLOEXEC));
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; in.Get() >= 0 && (got = ::read(in.Get(), buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(got));
   std::vector<std::string> arguments;
   for (std::size_t start = 0; start < text.size() && arguments.size() < 2;) {
     const auto end = text.find('\0', start);

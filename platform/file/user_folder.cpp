@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/file/file_descriptor.h"
 #endif
 
 namespace {
@@ -30,20 +32,6 @@ std::string Describe(const std::filesystem::path& path, int code) {
   return Describe(path, std::error_code(code, std::generic_category()).message());
 }
 
-// Closes the descriptor on every path out of the checks below.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 #endif
 
 }  // namespace
@@ -73,13 +61,13 @@ std::optional<std::filesystem::path> PrivateTempFolder(std::string* error) {
   // Check and tighten through a descriptor of the very directory we looked
   // at, so that nothing swapped in after lstat gets the chmod.
   const FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (dir.get() < 0) return Refuse(error, Describe(folder, errno));
+  if (dir.Get() < 0) return Refuse(error, Describe(folder, errno));
   struct stat opened;
-  if (::fstat(dir.get(), &opened) != 0) return Refuse(error, Describe(folder, errno));
+  if (::fstat(dir.Get(), &opened) != 0) return Refuse(error, Describe(folder, errno));
   if (opened.st_dev != link.st_dev || opened.st_ino != link.st_ino || opened.st_uid != uid) {
     return Refuse(error, Describe(folder, "was replaced while being checked"));
   }
-  if ((opened.st_mode & 07777) != 0700 && ::fchmod(dir.get(), 0700) != 0) {
+  if ((opened.st_mode & 07777) != 0700 && ::fchmod(dir.Get(), 0700) != 0) {
     return Refuse(error, Describe(folder, errno));
   }
   return folder;
