@@ -66,6 +66,30 @@ const TransformElementInfo& Info(gpointer element) {
 
 unsigned Hex(HRESULT hr) { return static_cast<unsigned>(hr); }
 
+// The filter's IUnknown as a property value. Every copy holds a reference of
+// its own, so g_object_get still hands the reader one to release, and code
+// that reads every property without knowing them (a pipeline's Graphviz
+// picture, gst-inspect) lets go of what it read instead of keeping the
+// filter alive for good.
+constexpr char kUnknownTypeName[] = "ComUnknownReference";
+
+gpointer CopyUnknown(gpointer unknown) {
+  static_cast<IUnknown*>(unknown)->AddRef();
+  return unknown;
+}
+
+void FreeUnknown(gpointer unknown) { static_cast<IUnknown*>(unknown)->Release(); }
+
+GType UnknownType() {
+  static const GType type = [] {
+    // Another library in the process that hosts filters may have registered
+    // it; the copies do the same.
+    if (const GType known = g_type_from_name(kUnknownTypeName)) return known;
+    return g_boxed_type_register_static(kUnknownTypeName, CopyUnknown, FreeUnknown);
+  }();
+  return type;
+}
+
 // Nothing may unwind into GStreamer's C frames.
 template <typename Call>
 HRESULT Guarded(Call&& call) noexcept {
@@ -152,7 +176,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   IUnknown* identity = nullptr;
   if (const auto& owner = State(object).owner)
     owner->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
-  g_value_set_pointer(value, identity);
+  g_value_take_boxed(value, identity);
 }
 
 gboolean Start(GstBaseTransform* trans) {
@@ -375,9 +399,10 @@ void ClassInit(gpointer klass, gpointer classData) {
   objectClass->get_property = GetProperty;
   g_object_class_install_property(
       objectClass, PROP_FILTER,
-      g_param_spec_pointer(info->propertyName, info->propertyName,
-                           "The filter's IUnknown, with a reference the reader must Release",
-                           static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+      g_param_spec_boxed(info->propertyName, info->propertyName,
+                         "The filter's IUnknown, with a reference the reader must Release",
+                         UnknownType(),
+                         static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
   if (const TransformElementSetting* setting = info->setting) {
     g_object_class_install_property(
         objectClass, PROP_SETTING,

@@ -18,8 +18,9 @@ class CTransformFilter;
 // through the library's class factory; an element made by the filter
 // (IGstElementHost::CreateElement) is bound to that filter.
 //
-// Property `propertyName` (read-only, G_TYPE_POINTER): the filter's IUnknown
-// with a reference added for the caller, who must Release it.
+// Property `propertyName` (read-only, a boxed type whose copies each hold a
+// reference): g_object_get gives the filter's IUnknown with a reference
+// added for the caller, who must Release it.
 // A read-write string property whose value the hosted filter keeps (reached
 // through the filter's IUnknown), for settings a pipeline description gives.
 struct TransformElementSetting {

@@ -737,6 +737,10 @@ GstBusSyncReply CFilterGraph::OnBusMessage(GstBus*, GstMessage* message, gpointe
     default:
       break;
   }
+  // A dropped message is the handler's to free, and each one holds the
+  // element that posted it: kept, they would keep the pipeline and every
+  // filter in it alive after the graph is gone.
+  gst_message_unref(message);
   return GST_BUS_DROP;
 }
 

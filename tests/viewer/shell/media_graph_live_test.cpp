@@ -50,9 +50,9 @@ TEST(LiveCapture, AlternatesWithFilePlayback) {
   MediaGraph graph(&area, messages);
   ASSERT_EQ(graph.OpenMediaFile(Wide(media::ShortWav().path)), S_OK);
   ASSERT_TRUE(WaitForCompletion(graph, 30));
-  const ComPtr<IBaseFilter> fileDecoder(graph.DecoderFilter());
   ASSERT_TRUE(SUCCEEDED(graph.StartLiveCapture()));
-  EXPECT_NE(graph.DecoderFilter(), fileDecoder.Get());
+  // The file's decoder had counted the file's frames. Nothing here holds
+  // it, so it goes and lets the new one have the NMEA file.
   EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, 0);
   ASSERT_TRUE(SUCCEEDED(graph.StartLiveCapture()));
   ASSERT_TRUE(sound_server::WaitUntilRecording(10));

@@ -15,6 +15,7 @@
 #include "common/iquorvex_stream.h"
 #include "platform/com/bstr.h"
 #include "platform/graph/graph_objects.h"
+#include "platform/gst/gst_filter.h"
 #include "tests/common/scratch_folder.h"
 #include "tests/viewer/shell/media_graph_fixtures.h"
 
@@ -119,6 +120,10 @@ TEST_F(Playback, VideoOnlyFilePlaysItsVideoWithEmptyTelemetry) {
 }
 
 TEST_F(Playback, SecondFileGetsAFreshDecoderInTheSameGraph) {
+  // Held here, the first decoder would keep the NMEA file from the second.
+  const char* old = std::getenv("QUORVEX_NMEA_PATH");
+  const std::string saved = old ? old : "";
+  ::setenv("QUORVEX_NMEA_PATH", "", 1);
   PlayToTheEnd(media::ShortWav());
   const ComPtr<IBaseFilter> first(graph.DecoderFilter());
   IGraphBuilder* const builder = graph.GraphBuilder();
@@ -133,6 +138,7 @@ TEST_F(Playback, SecondFileGetsAFreshDecoderInTheSameGraph) {
   EXPECT_EQ(CountsOf(graph.DecoderFilter()).good, media::ShortWav().frames);
   EXPECT_EQ(CountsOf(first.Get()).good, media::ShortWav().frames);
   EXPECT_TRUE(messages.shown.empty());
+  old ? ::setenv("QUORVEX_NMEA_PATH", saved.c_str(), 1) : ::unsetenv("QUORVEX_NMEA_PATH");
 }
 
 // One viewer writes the NMEA file at a time: each new decoder takes the
@@ -347,6 +353,31 @@ TEST(PlaybackLifetime, DestructionStopsAndWithdrawsTheGraph) {
   const int notified = area.notifications;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(area.notifications, notified);
+}
+
+// Every message on the graph's bus names the element that posted it, and
+// the published graph's Graphviz picture reads every property of every
+// element; neither may keep a decoder alive, or the next one finds the NMEA
+// file locked and the pilot gets no NMEA.
+TEST(PlaybackLifetime, DecodersGoWithTheLoadThatReplacesThemAndWithTheGraph) {
+  RecordingArea area;
+  RecordingMessages messages;
+  GWeakRef replaced, last;
+  {
+    MediaGraph graph{&area, messages};
+    ASSERT_EQ(graph.OpenMediaFile(Wide(media::ShortWav().path)), S_OK);
+    g_weak_ref_init(&replaced, ElementOfFilter(graph.DecoderFilter()).get());
+    ASSERT_EQ(graph.OpenMediaFile(Wide(media::ShortWav().path)), S_OK);
+    g_weak_ref_init(&last, ElementOfFilter(graph.DecoderFilter()).get());
+    ASSERT_TRUE(WaitForCompletion(graph, 20));
+  }
+  const GstObjectPtr<GstElement> replacedLeft(static_cast<GstElement*>(g_weak_ref_get(&replaced)));
+  const GstObjectPtr<GstElement> lastLeft(static_cast<GstElement*>(g_weak_ref_get(&last)));
+  g_weak_ref_clear(&replaced);
+  g_weak_ref_clear(&last);
+  EXPECT_FALSE(replacedLeft);
+  EXPECT_FALSE(lastLeft);
+  EXPECT_TRUE(messages.shown.empty());
 }
 
 }  // namespace
