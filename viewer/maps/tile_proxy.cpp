@@ -60,9 +60,11 @@ TileProxy::TileProxy(std::string urlTemplate, std::filesystem::path cacheFolder,
 }
 
 TileProxy::~TileProxy() {
-  // On its own thread, which a network object must be destroyed on.
-  QMetaObject::invokeMethod(
-      network_.get(), [this] { network_.reset(); }, Qt::BlockingQueuedConnection);
+  // A network object must be destroyed on its own thread: the thread deletes
+  // it as it finishes, and joining the thread then orders that before
+  // anything after.
+  QNetworkAccessManager* const network = network_.release();
+  QObject::connect(&thread_, &QThread::finished, network, &QObject::deleteLater);
   thread_.quit();
   thread_.wait();
 }
