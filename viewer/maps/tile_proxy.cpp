@@ -3,9 +3,11 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "platform/file/atomic_file.h"
 
@@ -57,6 +59,48 @@ TileProxy::TileProxy(std::string urlTemplate, std::filesystem::path cacheFolder,
       network_(std::make_unique<QNetworkAccessManager>()) {
   network_->moveToThread(&thread_);
   thread_.start();
+  // Off the user-interface thread: a big cache takes a while to walk.
+  if (!cacheFolder.empty()) {
+    QMetaObject::invokeMethod(
+        network_.get(), [cache = std::move(cacheFolder)] { PruneCache(cache, kMaxCacheBytes); });
+  }
+}
+
+std::uintmax_t TileProxy::PruneCache(const std::filesystem::path& cache, std::uintmax_t limit) {
+  namespace fs = std::filesystem;
+  struct Kept {
+    fs::file_time_type written;
+    std::uintmax_t size;
+    fs::path path;
+  };
+  std::vector<Kept> tiles;
+  std::uintmax_t total = 0;
+  std::error_code walking;
+  for (fs::recursive_directory_iterator
+           it(cache, fs::directory_options::skip_permission_denied, walking),
+       end;
+       !walking && it != end; it.increment(walking)) {
+    std::error_code error;
+    // Never through a link: the cache may only lose its own files.
+    if (it->symlink_status(error).type() != fs::file_type::regular ||
+        it->path().extension() != ".tile")
+      continue;
+    const auto size = it->file_size(error);
+    const auto written = error ? fs::file_time_type() : it->last_write_time(error);
+    if (error) continue;
+    tiles.push_back({written, size, it->path()});
+    total += size;
+  }
+  if (total <= limit) return 0;
+  std::sort(tiles.begin(), tiles.end(),
+            [](const Kept& a, const Kept& b) { return a.written < b.written; });
+  std::uintmax_t freed = 0;
+  for (const Kept& tile : tiles) {
+    if (total - freed <= limit / 4 * 3) break;
+    std::error_code error;
+    if (fs::remove(tile.path, error)) freed += tile.size;
+  }
+  return freed;
 }
 
 TileProxy::~TileProxy() {

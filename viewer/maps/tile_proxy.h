@@ -2,6 +2,7 @@
 
 #include <QThread>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -22,6 +23,9 @@ class TileProxy {
   static constexpr std::chrono::hours kFreshFor{24 * 7};
   static constexpr std::chrono::seconds kDownloadTimeLimit{15};
   static constexpr std::size_t kMaxTileBytes = 1 << 20;
+  // What the tiles of every tile server may take on disk together; beyond
+  // it the longest-kept go when the viewer starts.
+  static constexpr std::uintmax_t kMaxCacheBytes = std::uintmax_t{512} << 20;
 
   // `urlTemplate` holds {z}, {x} and {y}; `cacheFolder` may be empty (no
   // cache).
@@ -35,6 +39,12 @@ class TileProxy {
   // Answers with the tile: from the cache while fresh, else downloaded (and
   // kept), else the stale copy, else "502 Bad Gateway" with the reason.
   void Fetch(int z, int x, int y, LoopbackHttpServer::Respond respond);
+
+  // Deletes the longest-kept tiles under `cache` until they take at most
+  // three quarters of `limit`, if they take more than `limit`, so that a
+  // cache near its limit is not pruned at every start. Only tile files are
+  // touched. Returns the bytes freed.
+  static std::uintmax_t PruneCache(const std::filesystem::path& cache, std::uintmax_t limit);
 
   // The folder of this tile source's tiles within the cache.
   const std::filesystem::path& Folder() const { return folder_; }

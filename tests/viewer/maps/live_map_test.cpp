@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <atomic>
 #include <cmath>
+#include <fstream>
 #include <future>
 #include <variant>
 
@@ -17,6 +18,7 @@
 #include "tests/loopback_http.h"
 #include "tests/viewer/telemetry/fake_refresh_host.h"
 #include "tools/simulated_aircraft/synthetic_flight.h"
+#include "viewer/maps/tile_proxy.h"
 #include "viewer/telemetry/refresh_cycle.h"
 
 namespace {
@@ -191,6 +193,29 @@ TEST(LiveMap, TilesComeThroughTheProxyWithoutHoldingUpTheMapAndStayForOfflineUse
   const std::string missing = Get(offline->Port(), offlineTiles + "3/1/1.png");
   EXPECT_EQ(StatusLine(missing), "HTTP/1.1 502 Bad Gateway");
   EXPECT_NE(Body(missing).find("/t/3/1/1.png"), std::string::npos);
+}
+
+// A cache over its limit loses its longest-kept tiles first, and nothing
+// that is not a tile.
+TEST(LiveMap, TileCacheOverItsLimitDropsTheOldestTiles) {
+  ScratchFolder cache;
+  const auto now = std::filesystem::file_time_type::clock::now();
+  std::vector<std::filesystem::path> tiles;
+  for (int age = 4; age >= 1; --age) {
+    const auto tile = cache.path() / "source" / "3" / std::to_string(age) / "2.tile";
+    std::filesystem::create_directories(tile.parent_path());
+    std::ofstream(tile, std::ios::binary) << std::string(1000, 't');
+    std::filesystem::last_write_time(tile, now - std::chrono::hours(24 * age));
+    tiles.push_back(tile);
+  }
+  std::ofstream(cache.path() / "notes.txt") << std::string(5000, 'n');
+  EXPECT_EQ(TileProxy::PruneCache(cache.path(), 4000), 0u);
+  EXPECT_EQ(TileProxy::PruneCache(cache.path(), 3000), 2000u);
+  EXPECT_FALSE(std::filesystem::exists(tiles[0]));
+  EXPECT_FALSE(std::filesystem::exists(tiles[1]));
+  EXPECT_TRUE(std::filesystem::exists(tiles[2]));
+  EXPECT_TRUE(std::filesystem::exists(tiles[3]));
+  EXPECT_TRUE(std::filesystem::exists(cache.path() / "notes.txt"));
 }
 
 // The page in a real browser, driven by map_page_check.cjs: it loads, shows
